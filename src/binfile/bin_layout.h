@@ -1,0 +1,119 @@
+// The BIN file layout, as far as the tool needs it to step over the blocks.
+//
+//   offset 0   prologue (20): version word (must be 20), three words,
+//                             recordCount (signed)
+//   offset 20  recordCount item records (12 each); none when the count <= 0
+//   then       blocks: a type word (4) and the body that the type prescribes,
+//              up to and including an end block (type 0)
+//
+//   type            kind              body after the type word
+//   0               end               none; ends the stream
+//   3               per-record        recordCount items (12 each) + 2 words (8)
+//   13              texture           texture record (20): lead word (4),
+//                                     RAW name field (16)
+//   14 17 24 41     counted           counted head (20) + itemCount items (12)
+//   51 52 65
+//   25              counted words     counted head (20) + itemCount words (4)
+//   anything else   unknown           the walk stops there
+//
+// All words are 32-bit little-endian; types are unsigned, counts signed, and
+// a count of zero or less means that no items follow.
+#ifndef VELKOR_BINFILE_BIN_LAYOUT_H_
+#define VELKOR_BINFILE_BIN_LAYOUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velkor {
+
+constexpr uint32_t kBinVersion = 20;
+
+constexpr size_t kWordSize = 4;
+constexpr size_t kBinPrologueSize = 20;      // version (4) + three words (12) + recordCount (4)
+constexpr size_t kRecordCountOffset = 16;    // within the prologue
+constexpr size_t kItemRecordSize = 12;
+constexpr size_t kCountedHeadSize = 20;      // itemCount (4) + rest of head (16)
+constexpr size_t kCountedWordSize = 4;
+constexpr size_t kTextureRecordSize = 20;    // leadWord (4) + rawName (16)
+constexpr size_t kRawNameOffset = 4;         // within the texture record
+constexpr size_t kRawNameFieldSize = 16;
+constexpr size_t kPerRecordTailSize = 8;     // two words after a per-record block's items
+constexpr size_t kMaxRawNameLength = 15;     // longest name written; its NUL fills the field
+
+// What a block type word announces.
+enum class BlockKind {
+  kEnd,           // 0: ends the block stream
+  kPerRecord,     // 3: recordCount items, then two words
+  kTexture,       // 13: one texture record
+  kCounted,       // 14, 17, 24, 41, 51, 52, 65: counted head, then items
+  kCountedWords,  // 25: counted head, then words
+  kUnknown,       // every other value: the walk stops
+};
+
+// Classifies a block type word read from the file.
+BlockKind classifyBlockType(uint32_t type);
+
+// Decodes a little-endian word.
+// REQUIRES: 4 readable bytes at p.
+inline uint32_t decodeU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Decodes a little-endian two's-complement word.
+// REQUIRES: 4 readable bytes at p.
+inline int32_t decodeI32(const uint8_t* p) {
+  uint32_t u = decodeU32(p);
+  return u <= 0x7fffffffu ? static_cast<int32_t>(u)
+                          : -static_cast<int32_t>(~u) - 1;
+}
+
+// Encodes a little-endian word.
+// REQUIRES: 4 writable bytes at p.
+inline void encodeU32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Body size in bytes of a block whose items are counted (per-record, counted
+// and counted-word blocks); a count of zero or less contributes nothing.
+// Computed in 64 bits: no count can overflow it.
+inline uint64_t itemBytes(int32_t count, size_t itemSize) {
+  return count > 0 ? static_cast<uint64_t>(count) * itemSize : 0;
+}
+
+// The body of a texture block: 20 raw bytes, the lead word and the RAW name
+// field. The RAW name is the field's bytes before its first NUL; a field with
+// no NUL holds a 16-character name. Nothing past the field is ever read.
+class TextureRecord {
+ public:
+  uint8_t* bytes() { return bytes_; }
+  const uint8_t* bytes() const { return bytes_; }
+
+  uint32_t leadWord() const { return decodeU32(bytes_); }
+
+  const char* rawNameData() const {
+    return reinterpret_cast<const char*>(bytes_ + kRawNameOffset);
+  }
+  // Length of the RAW name: 0 to 16.
+  size_t rawNameLength() const;
+  std::string rawName() const { return std::string(rawNameData(), rawNameLength()); }
+
+  // True when the RAW name equals `name` (length `length`), byte for byte.
+  bool rawNameEquals(const char* name, size_t length) const;
+
+  // Stores `name` and its NUL at the start of the name field, leaving the
+  // field's later bytes and the lead word as they were.
+  // REQUIRES: length <= kMaxRawNameLength.
+  void storeRawName(const char* name, size_t length);
+
+ private:
+  uint8_t bytes_[kTextureRecordSize] = {};
+};
+
+}  // namespace velkor
+
+#endif  // VELKOR_BINFILE_BIN_LAYOUT_H_

@@ -1,0 +1,37 @@
+#include "cli/command_line.h"
+
+#include <cstring>
+
+#include "binfile/bin_layout.h"
+
+namespace velkor {
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out) {
+  ParsedCommandLine parsed;
+  const int parameters = argc - 1;
+  if (parameters == 1) {
+    parsed.accepted = true;
+    parsed.request.mode = RunMode::kList;
+    parsed.request.binPath = argv[1];
+    return parsed;
+  }
+  if (parameters == 3) {
+    if (std::strlen(argv[3]) > kMaxRawNameLength) {
+      std::fprintf(out, "New RAW name is too long.\n");
+      parsed.status = 1;
+      return parsed;
+    }
+    parsed.accepted = true;
+    parsed.request.mode = RunMode::kRename;
+    parsed.request.binPath = argv[1];
+    parsed.request.oldRawName = argv[2];
+    parsed.request.newRawName = argv[3];
+    return parsed;
+  }
+  std::fprintf(out, "To view texture names, supply 1 parameter: BIN name\n");
+  std::fprintf(out, "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n");
+  parsed.status = 1;
+  return parsed;
+}
+
+}  // namespace velkor

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "binfile/bin_layout.h"
+
+namespace velkor {
+namespace {
+
+TEST(BlockTypes, OnlyTheElevenKnownTypesAreKnown) {
+  const std::set<uint32_t> known = {0, 3, 13, 14, 17, 24, 25, 41, 51, 52, 65};
+  for (uint32_t type = 0; type < 300; ++type) {
+    EXPECT_EQ(classifyBlockType(type) != BlockKind::kUnknown, known.count(type) == 1)
+        << "type " << type;
+  }
+  for (uint32_t type : {0x7fffffffu, 0x80000000u, 0x8000000du, 0xffffffffu, 0x100000du}) {
+    EXPECT_EQ(classifyBlockType(type), BlockKind::kUnknown) << "type " << type;
+  }
+  EXPECT_EQ(classifyBlockType(0), BlockKind::kEnd);
+  EXPECT_EQ(classifyBlockType(3), BlockKind::kPerRecord);
+  EXPECT_EQ(classifyBlockType(13), BlockKind::kTexture);
+  EXPECT_EQ(classifyBlockType(25), BlockKind::kCountedWords);
+  for (uint32_t type : {14u, 17u, 24u, 41u, 51u, 52u, 65u}) {
+    EXPECT_EQ(classifyBlockType(type), BlockKind::kCounted) << "type " << type;
+  }
+}
+
+TEST(Words, DecodeLittleEndianSignedAndUnsigned) {
+  struct Case {
+    uint8_t bytes[4];
+    uint32_t u;
+    int32_t i;
+  } cases[] = {
+      {{0x14, 0, 0, 0}, 20, 20},
+      {{0x78, 0x56, 0x34, 0x12}, 0x12345678u, 0x12345678},
+      {{0xff, 0xff, 0xff, 0x7f}, 0x7fffffffu, 2147483647},
+      {{0, 0, 0, 0x80}, 0x80000000u, -2147483647 - 1},
+      {{0xff, 0xff, 0xff, 0xff}, 0xffffffffu, -1},
+      {{0xfe, 0xff, 0xff, 0xff}, 0xfffffffeu, -2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decodeU32(c.bytes), c.u);
+    EXPECT_EQ(decodeI32(c.bytes), c.i);
+    uint8_t round[4];
+    encodeU32(round, c.u);
+    EXPECT_EQ(std::memcmp(round, c.bytes, 4), 0);
+  }
+}
+
+TEST(Words, CountedBodiesNeverOverflowAndIgnoreNegativeCounts) {
+  EXPECT_EQ(itemBytes(2, kItemRecordSize), 24u);
+  EXPECT_EQ(itemBytes(0, kItemRecordSize), 0u);
+  EXPECT_EQ(itemBytes(-1, kItemRecordSize), 0u);
+  EXPECT_EQ(itemBytes(-2147483647 - 1, kItemRecordSize), 0u);
+  EXPECT_EQ(itemBytes(2147483647, kItemRecordSize), 25769803764ull);
+  EXPECT_EQ(itemBytes(2147483647, kCountedWordSize), 8589934588ull);
+}
+
+TextureRecord recordWithField(const char (&field)[17]) {
+  TextureRecord r;
+  encodeU32(r.bytes(), 0xdeadbeef);
+  std::memcpy(r.bytes() + kRawNameOffset, field, kRawNameFieldSize);
+  return r;
+}
+
+TEST(TextureRecordName, NameEndsAtTheFirstNulOrTheField) {
+  struct Case {
+    char field[17];
+    const char* name;
+    size_t length;
+  } cases[] = {
+      {"brick01\0ick01\0xy", "brick01", 7},
+      {"\0bcdefghijklmnop", "", 0},
+      {"abcdefghijklmno\0", "abcdefghijklmno", 15},
+      {"abcdefghijklmnop", "abcdefghijklmnop", 16},  // no NUL: a 16-character name
+  };
+  for (const Case& c : cases) {
+    TextureRecord r = recordWithField(c.field);
+    EXPECT_EQ(r.rawName(), std::string(c.name, c.length));
+    EXPECT_TRUE(r.rawNameEquals(c.name, c.length));
+    EXPECT_EQ(r.leadWord(), 0xdeadbeefu);
+  }
+}
+
+TEST(TextureRecordName, ComparisonIsWholeNameAndCaseSensitive) {
+  TextureRecord r = recordWithField("brick01\0ZZZZZZZZ");
+  EXPECT_TRUE(r.rawNameEquals("brick01", 7));
+  EXPECT_FALSE(r.rawNameEquals("Brick01", 7));
+  EXPECT_FALSE(r.rawNameEquals("brick0", 6));
+  EXPECT_FALSE(r.rawNameEquals("brick01Z", 8));
+  EXPECT_FALSE(r.rawNameEquals("", 0));
+  TextureRecord full = recordWithField("abcdefghijklmnop");
+  EXPECT_FALSE(full.rawNameEquals("abcdefghijklmno", 15));
+  EXPECT_TRUE(full.rawNameEquals("abcdefghijklmnop", 16));
+}
+
+TEST(TextureRecordName, StoreKeepsTheRestOfTheFieldAndTheLeadWord) {
+  struct Case {
+    char before[17];
+    const char* name;
+    char after[17];
+  } cases[] = {
+      {"brick01\0ZZZZZZZZ", "b", "b\0ick01\0ZZZZZZZZ"},
+      {"brick01\0ZZZZZZZZ", "", "\0rick01\0ZZZZZZZZ"},
+      {"abcdefghijklmnop", "abcdefghijklmnO", "abcdefghijklmnO\0"},
+      {"ab\0ZZZZZZZZZZZZZ", "wall", "wall\0ZZZZZZZZZZZ"},
+  };
+  for (const Case& c : cases) {
+    TextureRecord r = recordWithField(c.before);
+    r.storeRawName(c.name, std::strlen(c.name));
+    EXPECT_EQ(std::memcmp(r.bytes() + kRawNameOffset, c.after, kRawNameFieldSize), 0) << c.name;
+    EXPECT_EQ(r.rawName(), c.name);
+    EXPECT_EQ(r.leadWord(), 0xdeadbeefu);
+  }
+}
+
+}  // namespace
+}  // namespace velkor

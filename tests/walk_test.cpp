@@ -1,0 +1,275 @@
+// The walk and the two texture actions, in-process, on files in memory.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "bin_writer.h"
+#include "binfile/bin_file.h"
+#include "test_support.h"
+
+namespace velkor {
+namespace {
+
+// The smallest useful file: one item, one texture named abc, the end block.
+std::vector<uint8_t> workedExample() {
+  std::vector<uint8_t> b = {0x14, 0, 0, 0};
+  for (int i = 0; i < 12; ++i) b.push_back(static_cast<uint8_t>(0xa0 + i));  // prologue words
+  b.insert(b.end(), {1, 0, 0, 0});                                               // recordCount 1
+  for (int i = 0; i < 12; ++i) b.push_back(static_cast<uint8_t>(0xc0 + i));  // one item
+  b.insert(b.end(), {0x0d, 0, 0, 0});                                            // texture block
+  b.insert(b.end(), {0x99, 0x98, 0x97, 0x96});                                   // lead word
+  b.insert(b.end(), {'a', 'b', 'c', 0});
+  for (int i = 0; i < 12; ++i) b.push_back(static_cast<uint8_t>(0xe0 + i));
+  b.insert(b.end(), {0, 0, 0, 0});                                               // end block
+  return b;
+}
+
+TEST(WorkedExample, ListsAbc) {
+  std::vector<uint8_t> file = workedExample();
+  ASSERT_EQ(file.size(), 60u);
+  RunOutcome r = runOnBytes(file, listRequest());
+  EXPECT_EQ(r.output, "Found texture: abc\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.state->data, file);
+  EXPECT_EQ(r.state->closes, 1);
+  EXPECT_EQ(r.state->writes, 0);
+  EXPECT_EQ(r.state->flushes, 0);
+}
+
+TEST(WorkedExample, RenameChangesOnlyTheNameBytes) {
+  std::vector<uint8_t> file = workedExample();
+  RunOutcome r = runOnBytes(file, renameRequest("abc", "xyz"));
+  EXPECT_EQ(r.output, "Renamed 1 blocks\n");
+  EXPECT_EQ(r.status, 0);
+  std::vector<uint8_t> expected = file;
+  expected[40] = 'x';
+  expected[41] = 'y';
+  expected[42] = 'z';
+  EXPECT_EQ(r.state->data, expected);
+  EXPECT_EQ(r.state->closes, 1);
+  EXPECT_EQ(r.state->flushes, 1);
+  EXPECT_FALSE(r.state->writtenSinceFlush);
+}
+
+std::vector<uint8_t> build(void (*fill)(BinWriter&)) {
+  std::vector<uint8_t> bytes;
+  BinWriter w(&bytes);
+  fill(w);
+  return bytes;
+}
+
+struct Scenario {
+  const char* name;
+  std::vector<uint8_t> file;
+  RunRequest request;
+  const char* output;
+  int status;
+};
+
+std::vector<uint8_t> withVersion(uint32_t version) {
+  std::vector<uint8_t> b;
+  BinWriter(&b).prologue(0, version).texture("abc").endBlock();
+  return b;
+}
+
+std::vector<uint8_t> firstPart(std::vector<uint8_t> b, size_t n) {
+  b.resize(n);
+  return b;
+}
+
+std::vector<Scenario> scenarios() {
+  std::vector<uint8_t> twoAbc;
+  BinWriter(&twoAbc).prologue(0).texture("abc").texture("abd").texture("abc").endBlock();
+  std::vector<uint8_t> unknownAt44;  // prologue (20) + texture (24): the bad type at 44
+  BinWriter(&unknownAt44).prologue(0).texture("abc").word(15).texture("later").endBlock();
+  std::vector<uint8_t> full16;
+  BinWriter(&full16).prologue(0).texture("abcdefghijklmnop").endBlock();
+  std::vector<uint8_t> trailing;
+  BinWriter(&trailing).prologue(0).texture("abc").endBlock().word(99).texture("ghost").word(15);
+  std::vector<uint8_t> bigCountEmpty;
+  BinWriter(&bigCountEmpty).prologue(0).word(14).word(0x7fffffff).word(0).word(0).word(0).word(0).endBlock();
+  std::vector<uint8_t> bigRecordCount;
+  BinWriter(&bigRecordCount).word(20).word(0).word(0).word(0).word(0x7fffffff).texture("abc").endBlock();
+  return {
+      {"end first, list", build([](BinWriter& w) { w.prologue(3).endBlock(); }), listRequest(), "", 0},
+      {"end first, rename", build([](BinWriter& w) { w.prologue(3).endBlock(); }),
+       renameRequest("a", "b"), "Renamed 0 blocks\n", 0},
+      {"version 21", withVersion(21), listRequest(), "t.bin is not a valid BIN file\n", 1},
+      {"version 21, rename", withVersion(21), renameRequest("abc", "d"),
+       "t.bin is not a valid BIN file\n", 1},
+      {"version 0x14000000", withVersion(0x14000000), listRequest(), "t.bin is not a valid BIN file\n", 1},
+      {"empty file", {}, listRequest(), "t.bin is not a valid BIN file\n", 1},
+      {"three bytes", {0x14, 0, 0}, renameRequest("a", "b"), "t.bin is not a valid BIN file\n", 1},
+      {"prologue cut", firstPart(withVersion(20), 19), listRequest(), "t.bin is not a valid BIN file\n", 1},
+      {"items cut", firstPart(build([](BinWriter& w) { w.prologue(2).endBlock(); }), 43),
+       renameRequest("a", "b"), "t.bin is not a valid BIN file\n", 1},
+      {"recordCount 2^31-1 in a small file", bigRecordCount, listRequest(),
+       "t.bin is not a valid BIN file\n", 1},
+      {"unknown 15 at 44, list", unknownAt44, listRequest(),
+       "Found texture: abc\nFound unknown f block at 2c, leaving\n", 0},
+      {"unknown 15 at 44, rename", unknownAt44, renameRequest("abc", "x"),
+       "Found unknown f block at 2c, leaving\nRenamed 1 blocks\n", 0},
+      {"ffffffff", build([](BinWriter& w) { w.prologue(0).word(0xffffffff); }), listRequest(),
+       "Found unknown ffffffff block at 14, leaving\n", 0},
+      {"two matches", twoAbc, renameRequest("abc", "d"), "Renamed 2 blocks\n", 0},
+      {"same name", twoAbc, renameRequest("abc", "abc"), "Renamed 2 blocks\n", 0},
+      {"no match", twoAbc, renameRequest("ABC", "d"), "Renamed 0 blocks\n", 0},
+      {"listing repeats names", twoAbc, listRequest(),
+       "Found texture: abc\nFound texture: abd\nFound texture: abc\n", 0},
+      {"16-character name", full16, listRequest(), "Found texture: abcdefghijklmnop\n", 0},
+      {"16-character name renamed", full16, renameRequest("abcdefghijklmnop", "q"),
+       "Renamed 1 blocks\n", 0},
+      {"15-character old name misses 16", full16, renameRequest("abcdefghijklmno", "q"),
+       "Renamed 0 blocks\n", 0},
+      {"bytes after the end block", trailing, listRequest(), "Found texture: abc\n", 0},
+      {"no end block", firstPart(trailing, 44), listRequest(),
+       "Found texture: abc\nFound incomplete block at 2c, leaving\n", 1},
+      {"type word cut", firstPart(trailing, 46), renameRequest("abc", "e"),
+       "Found incomplete block at 2c, leaving\nRenamed 1 blocks\n", 1},
+      {"texture record cut", firstPart(twoAbc, 60), renameRequest("abd", "e"),
+       "Found incomplete block at 2c, leaving\nRenamed 0 blocks\n", 1},
+      {"itemCount 2^31-1 in a small file", bigCountEmpty, listRequest(),
+       "Found incomplete block at 14, leaving\n", 1},
+  };
+}
+
+TEST(Walk, Scenarios) {
+  for (const Scenario& s : scenarios()) {
+    SCOPED_TRACE(s.name);
+    RunOutcome r = runOnBytes(s.file, s.request);
+    EXPECT_EQ(r.output, s.output);
+    EXPECT_EQ(r.status, s.status);
+    EXPECT_EQ(r.state->data.size(), s.file.size());
+    EXPECT_EQ(r.state->closes, 1);
+    if (s.request.mode == RunMode::kList) {
+      EXPECT_EQ(r.state->data, s.file);
+    }
+  }
+}
+
+// Every known kind of block, with counts around zero, is stepped over by
+// exactly its size: the texture after it is found and the walk ends cleanly.
+TEST(Walk, StepsOverEveryKnownBlockBySize) {
+  const int32_t counts[] = {-2147483647 - 1, -5, -1, 0, 1, 2, 7, 300};
+  for (int32_t recordCount : counts) {
+    for (int32_t itemCount : counts) {
+      std::vector<uint8_t> b;
+      BinWriter w(&b);
+      w.prologue(recordCount).perRecord(recordCount).texture("one");
+      for (uint32_t type : kCountedBlockTypes) w.counted(type, itemCount).texture("t");
+      w.countedWords(itemCount).texture("two").endBlock();
+      SCOPED_TRACE(testing::Message() << recordCount << " " << itemCount);
+      RunOutcome r = runOnBytes(b, listRequest());
+      std::string expected = "Found texture: one\n";
+      for (int i = 0; i < 7; ++i) expected += "Found texture: t\n";
+      EXPECT_EQ(r.output, expected + "Found texture: two\n");
+      EXPECT_EQ(r.status, 0);
+    }
+  }
+}
+
+TEST(Walk, WholeBlockSizes) {
+  // Size of each block, type word included, measured as the offset at which
+  // a following unknown block is reported.
+  struct Case {
+    void (*fill)(BinWriter&);
+    uint64_t size;
+  } cases[] = {
+      {[](BinWriter& w) { w.prologue(0).counted(14, 2); }, 48},
+      {[](BinWriter& w) { w.prologue(0).countedWords(2); }, 32},
+      {[](BinWriter& w) { w.prologue(0).counted(41, -3); }, 24},
+      {[](BinWriter& w) { w.prologue(0).countedWords(0); }, 24},
+      {[](BinWriter& w) { w.prologue(0).texture("a"); }, 24},
+      {[](BinWriter& w) { w.prologue(-1).perRecord(-1); }, 12},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> b;
+    BinWriter w(&b);
+    c.fill(w);
+    w.word(16);
+    RunOutcome r = runOnBytes(b, listRequest());
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "Found unknown 10 block at %llx, leaving\n",
+                  static_cast<unsigned long long>(20 + c.size));
+    EXPECT_EQ(r.output.substr(r.output.find("Found unknown")), expected);
+  }
+  // A per-record block in a file whose recordCount is 1 takes 24 bytes.
+  std::vector<uint8_t> b;
+  BinWriter(&b).prologue(1).perRecord(1).word(16);
+  EXPECT_EQ(runOnBytes(b, listRequest()).output, "Found unknown 10 block at 38, leaving\n");
+}
+
+TEST(Walk, RenameWritesOnlyMatchingNamesAndKeepsTheirTails) {
+  std::vector<uint8_t> before;
+  BinWriter(&before).prologue(1).texture("brick01", 7, 0x33).texture("Brick01").counted(17, 2)
+      .texture("brick01", 9, 0x44).texture("brick010").endBlock();
+  RunOutcome r = runOnBytes(before, renameRequest("brick01", "b"));
+  EXPECT_EQ(r.output, "Renamed 2 blocks\n");
+  std::vector<uint8_t> expected = before;
+  // Name fields of the first and third textures: at 32 + 8 and 32 + 24 + 24 + 48 + 8.
+  for (size_t at : {40u, 136u}) {
+    expected[at] = 'b';
+    expected[at + 1] = 0;
+  }
+  EXPECT_EQ(r.state->data, expected);
+  RunOutcome listed = runOnBytes(r.state->data, listRequest());
+  EXPECT_EQ(listed.output,
+            "Found texture: b\nFound texture: Brick01\nFound texture: b\nFound texture: brick010\n");
+}
+
+TEST(Walk, EmptyNewNameLeavesAnEmptyName) {
+  std::vector<uint8_t> before;
+  BinWriter(&before).prologue(0).texture("wall").endBlock();
+  RunOutcome r = runOnBytes(before, renameRequest("wall", ""));
+  EXPECT_EQ(r.output, "Renamed 1 blocks\n");
+  EXPECT_EQ(runOnBytes(r.state->data, listRequest()).output, "Found texture: \n");
+  EXPECT_EQ(r.state->data[28], 0);
+  EXPECT_EQ(r.state->data[29], 'a');
+}
+
+// Files larger than the read buffer: renames are gathered and written back
+// in spans; the result must be exactly that of one write per record.
+TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
+  std::vector<uint8_t> before;
+  BinWriter w(&before);
+  w.prologue(3);
+  std::vector<size_t> renamed;
+  for (int i = 0; i < 40000; ++i) {
+    bool match = i % 7 == 0 || (i > 20000 && i < 20050);
+    if (i % 1000 == 999) w.counted(24, 1000);  // gaps wider than a page
+    if (i % 3333 == 0) w.countedWords(5000);
+    if (match) renamed.push_back(static_cast<size_t>(w.offset()) + 8);
+    w.texture(match ? "brick01" : "other", static_cast<uint32_t>(i));
+  }
+  w.endBlock();
+  RunOutcome r = runOnBytes(before, renameRequest("brick01", "brick02"));
+  EXPECT_EQ(r.output, "Renamed " + std::to_string(renamed.size()) + " blocks\n");
+  EXPECT_EQ(r.status, 0);
+  std::vector<uint8_t> expected = before;
+  for (size_t at : renamed) expected[at + 6] = '2';
+  EXPECT_EQ(r.state->data, expected);
+  EXPECT_FALSE(r.state->writtenSinceFlush);
+  // Gathered, not one write per record.
+  EXPECT_LT(r.state->writes, static_cast<int64_t>(renamed.size()) / 4);
+}
+
+TEST(Walk, SkippedItemsAreNotRead) {
+  std::vector<uint8_t> b;
+  BinWriter(&b).prologue(100000).counted(51, 1000000).texture("x").countedWords(3000000)
+      .texture("y").endBlock();
+  RunOutcome r = runOnBytes(b, listRequest());
+  EXPECT_EQ(r.output, "Found texture: x\nFound texture: y\n");
+  EXPECT_LT(r.state->bytesRead, 4 * BinFile::kBufferSize);
+  EXPECT_GT(b.size(), 20 * BinFile::kBufferSize);
+}
+
+TEST(Walk, ExampleFileListsItsTextures) {
+  RunOutcome r = runOnBytes(exampleBinFile(), listRequest());
+  EXPECT_EQ(r.output,
+            "Found texture: brick01\nFound texture: wall_stone\nFound texture: brick01\n"
+            "Found texture: door_oak\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
+}  // namespace velkor
