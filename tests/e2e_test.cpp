@@ -1,0 +1,243 @@
+// End-to-end: the built program run as a user runs it, comparing exact
+// output bytes, exit status and the file's bytes afterwards.
+//
+// VELKOR_COMMAND   the command that runs the tool (default: the native build);
+//                  for instance "wine /path/to/velkor.exe"
+// VELKOR_CRLF=1    the program ends its lines with CR LF: compare them as LF
+// VELKOR_NATIVE=0  the program is not a native POSIX one: cases that depend
+//                  on POSIX files (FIFOs, flock) are skipped
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bin_writer.h"
+
+namespace velkor {
+namespace {
+
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : fallback;
+}
+
+bool nativeProgram() { return envOr("VELKOR_NATIVE", "1") == "1"; }
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/velkor-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf " + shellQuote(dir_);
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs the tool in the scratch folder, so that names are given as typed.
+  Result run(const std::vector<std::string>& args) {
+    std::string cmd = "cd " + shellQuote(dir_) + " && " + envOr("VELKOR_COMMAND", VELKOR_BINARY);
+    for (const std::string& a : args) cmd += " " + shellQuote(a);
+    cmd += " >" + shellQuote(path(".stdout")) + " 2>" + shellQuote(path(".stderr")) + " </dev/null";
+    Result r;
+    int w = std::system(cmd.c_str());
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    std::vector<uint8_t> out = readFile(path(".stdout"));
+    r.out.assign(out.begin(), out.end());
+    std::vector<uint8_t> err = readFile(path(".stderr"));
+    r.err.assign(err.begin(), err.end());
+    std::remove(path(".stdout").c_str());
+    std::remove(path(".stderr").c_str());
+    if (envOr("VELKOR_CRLF", "0") == "1") {
+      std::string lf;
+      for (size_t i = 0; i < r.out.size(); ++i) {
+        if (r.out[i] == '\r' && i + 1 < r.out.size() && r.out[i + 1] == '\n') continue;
+        lf += r.out[i];
+      }
+      r.out = lf;
+    }
+    return r;
+  }
+
+  std::string dir_;
+};
+
+const char kUsage[] =
+    "To view texture names, supply 1 parameter: BIN name\n"
+    "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n";
+
+std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {
+  std::vector<uint8_t> b;
+  BinWriter w(&b);
+  fill(w);
+  return b;
+}
+
+// Cases that need one file, a.bin, and compare output, status and the file.
+struct Case {
+  const char* name;
+  std::vector<uint8_t> file;
+  std::vector<std::string> args;
+  std::string out;
+  int status;
+  std::vector<std::pair<size_t, std::string>> patches;  // expected changes to a.bin
+};
+
+std::vector<Case> cases() {
+  std::vector<uint8_t> example = exampleBinFile();
+  std::vector<uint8_t> texturesThenUnknown =
+      binOf([](BinWriter& w) { w.prologue(0).texture("wall").texture("abc").word(15).texture("wall"); });
+  std::vector<uint8_t> cut = binOf([](BinWriter& w) { w.prologue(1).texture("wall").counted(17, 5); });
+  cut.resize(cut.size() - 7);
+  return {
+      {"no parameters", example, {}, kUsage, 1, {}},
+      {"two parameters", example, {"a.bin", "brick01"}, kUsage, 1, {}},
+      {"four parameters", example, {"a.bin", "brick01", "x", "y"}, kUsage, 1, {}},
+      {"new name too long, file missing", example, {"missing.bin", "a", "abcdefghijklmnop"},
+       "New RAW name is too long.\n", 1, {}},
+      {"missing file", example, {"missing.bin"}, "Unable to open missing.bin\n", 1, {}},
+      {"wildcard is a literal name", example, {"*.bin"}, "Unable to open *.bin\n", 1, {}},
+      {"list", example, {"a.bin"},
+       "Found texture: brick01\nFound texture: wall_stone\nFound texture: brick01\n"
+       "Found texture: door_oak\n",
+       0, {}},
+      {"rename every match", example, {"a.bin", "brick01", "door_oak"}, "Renamed 2 blocks\n", 0,
+       {{52, "door_oak"}, {240, "door_oak"}}},
+      {"rename to 15 characters", example, {"a.bin", "door_oak", "abcdefghijklmno"},
+       "Renamed 1 blocks\n", 0, {{300, "abcdefghijklmno"}}},
+      {"rename to the empty name", example, {"a.bin", "wall_stone", ""}, "Renamed 1 blocks\n", 0,
+       {{136, ""}}},
+      {"rename matching nothing", example, {"a.bin", "Brick01", "x"}, "Renamed 0 blocks\n", 0, {}},
+      {"not a BIN file", binOf([](BinWriter& w) { w.prologue(0, 21).endBlock(); }), {"a.bin", "a", "b"},
+       "a.bin is not a valid BIN file\n", 1, {}},
+      {"empty file", {}, {"a.bin"}, "a.bin is not a valid BIN file\n", 1, {}},
+      {"unknown block, list", texturesThenUnknown, {"a.bin"},
+       "Found texture: wall\nFound texture: abc\nFound unknown f block at 44, leaving\n", 0, {}},
+      {"unknown block, rename", texturesThenUnknown, {"a.bin", "wall", "door"},
+       "Found unknown f block at 44, leaving\nRenamed 1 blocks\n", 0, {{28, "door"}}},
+      {"file ends inside a block", cut, {"a.bin", "wall", "door"},
+       "Found incomplete block at 38, leaving\nRenamed 1 blocks\n", 1, {{40, "door"}}},
+  };
+}
+
+TEST_F(EndToEnd, Cases) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    writeFile(path("a.bin"), c.file);
+    Result r = run(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+    if (nativeProgram()) {
+      EXPECT_EQ(r.err, "");
+    }
+    std::vector<uint8_t> expected = c.file;
+    for (const auto& p : c.patches) {
+      // The new name and its NUL; the rest of the field keeps its bytes.
+      std::memcpy(&expected[p.first], p.second.c_str(), p.second.size() + 1);
+    }
+    EXPECT_EQ(readFile(path("a.bin")), expected);
+  }
+}
+
+TEST_F(EndToEnd, DirectoryIsRefused) {
+  ASSERT_EQ(mkdir(path("d.bin").c_str(), 0755), 0);
+  Result r = run({"d.bin"});
+  EXPECT_EQ(r.out, "Unable to open d.bin\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(EndToEnd, RenameThenListRoundTrips) {
+  writeFile(path("a.bin"), exampleBinFile());
+  EXPECT_EQ(run({"a.bin", "brick01", "brick02"}).out, "Renamed 2 blocks\n");
+  EXPECT_EQ(run({"a.bin", "brick02", "brick01"}).out, "Renamed 2 blocks\n");
+  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+}
+
+// A sparse file whose texture and unknown block lie past 4 GiB.
+TEST_F(EndToEnd, OffsetsPastFourGiB) {
+  std::FILE* f = std::fopen(path("big.bin").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  {
+    BinWriter w(f);
+    w.prologue(1).texture("near").counted(41, 400000000, /*sparse=*/true).texture("far").word(15);
+    ASSERT_TRUE(w.finish());
+  }
+  ASSERT_EQ(std::fclose(f), 0);
+  // 20 + 12 + 24 + 24 + 4,800,000,000 + 24: the unknown block at 0x11e1a3068.
+  const uint64_t farName = 56 + 24 + 4800000000ull + 8;
+  Result listed = run({"big.bin"});
+  EXPECT_EQ(listed.out,
+            "Found texture: near\nFound texture: far\nFound unknown f block at 11e1a3068, leaving\n");
+  EXPECT_EQ(listed.status, 0);
+  Result renamed = run({"big.bin", "far", "farther"});
+  EXPECT_EQ(renamed.out, "Found unknown f block at 11e1a3068, leaving\nRenamed 1 blocks\n");
+  std::ifstream in(path("big.bin"), std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(farName));
+  char name[8] = {};
+  in.read(name, 8);
+  EXPECT_EQ(std::string(name, 8), std::string("farther\0", 8));
+  struct stat st;
+  ASSERT_EQ(stat(path("big.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), farName + 16 + 4);
+}
+
+TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
+  if (!nativeProgram()) GTEST_SKIP() << "flock is the POSIX build's hold on the file";
+  writeFile(path("a.bin"), exampleBinFile());
+  int fd = open(path("a.bin").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  Result held = run({"a.bin", "brick01", "x"});
+  EXPECT_EQ(held.out, "Unable to open a.bin\n");
+  EXPECT_EQ(held.status, 1);
+  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+  close(fd);
+  EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
+}
+
+TEST_F(EndToEnd, FifoIsRefusedWithoutWaiting) {
+  if (!nativeProgram()) GTEST_SKIP() << "FIFOs are POSIX files";
+  ASSERT_EQ(mkfifo(path("p.bin").c_str(), 0644), 0);
+  Result r = run({"p.bin"});  // a hang here fails the test by its timeout
+  EXPECT_EQ(r.out, "Unable to open p.bin\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+}  // namespace
+}  // namespace velkor
