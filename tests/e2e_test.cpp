@@ -231,6 +231,16 @@ TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
   EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
 }
 
+TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
+  if (!nativeProgram()) GTEST_SKIP() << "/dev/full is a Linux device";
+  writeFile(path("a.bin"), exampleBinFile());
+  std::string cmd = "cd " + shellQuote(dir_) + " && " + envOr("VELKOR_COMMAND", VELKOR_BINARY) +
+                    " a.bin >/dev/full 2>/dev/null";
+  int w = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(w));
+  EXPECT_EQ(WEXITSTATUS(w), 1);
+}
+
 TEST_F(EndToEnd, FifoIsRefusedWithoutWaiting) {
   if (!nativeProgram()) GTEST_SKIP() << "FIFOs are POSIX files";
   ASSERT_EQ(mkfifo(path("p.bin").c_str(), 0644), 0);

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
 
   velkor::ParsedCommandLine parsed = velkor::parseCommandLine(argc, argv, stdout);
   int status = parsed.accepted ? velkor::runTool(parsed.request, stdout) : parsed.status;
-  std::fflush(stdout);
+  // A listing or count that could not be written is not a success, even
+  // though nothing can be said about it on the stream that failed.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) status = 1;
   std::exit(status);
 }
