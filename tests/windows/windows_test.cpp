@@ -1,0 +1,314 @@
+// What only the Windows program does, checked from the Linux side: the
+// programs of the cross build are run under wine, with their output kept
+// byte for byte (CR LF line ends included).
+//
+// VELKOR_WINE              the wine command
+// VELKOR_EXE               velkor.exe
+// VELKOR_HOLD_FILE_EXE     hold_file.exe, a program that keeps a file open
+// VELKOR_VERSION_INFO_EXE  version_info.exe, which prints a version record
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bin_writer.h"
+
+namespace velkor {
+namespace {
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string readText(const std::string& path) {
+  std::vector<uint8_t> b = readFile(path);
+  return std::string(b.begin(), b.end());
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// Starts `wine program args...` in `dir` with standard output and error in
+// files; `stdinFd` becomes its standard input (-1: /dev/null). No shell.
+pid_t startUnderWine(const std::string& dir, const std::string& program,
+                     const std::vector<std::string>& args, const std::string& outPath,
+                     int stdinFd = -1) {
+  std::vector<std::string> argv = {env("VELKOR_WINE"), program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(&a[0]);
+  cargv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int in = stdinFd >= 0 ? stdinFd : open("/dev/null", O_RDONLY);
+  int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open((outPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0 || dup2(in, 0) < 0 ||
+      dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+    _exit(126);
+  }
+  execvp(cargv[0], cargv.data());
+  _exit(127);
+}
+
+int waitStatus(pid_t pid) {
+  int w = 0;
+  if (waitpid(pid, &w, 0) != pid) return -1;
+  return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;  // exactly as written: CR LF line ends
+};
+
+class WindowsProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_HOLD_FILE_EXE",
+                             "VELKOR_VERSION_INFO_EXE"}) {
+      ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
+    }
+    char tmpl[] = "/tmp/velkor-win-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    top_ = tmpl;
+    // The programs run in dir_, which holds nothing but the test's files
+    // (wildcards would match anything else); their output goes beside it.
+    dir_ = top_ + "/run";
+    ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + top_ + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << top_;
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  Result run(const std::string& program, const std::vector<std::string>& args) {
+    Result r;
+    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out"));
+    r.out = readText(top_ + "/out");
+    return r;
+  }
+  Result velkor(const std::vector<std::string>& args) { return run(env("VELKOR_EXE"), args); }
+
+  std::string top_;
+  std::string dir_;
+};
+
+// Another Windows program with the file open, until release() or the end of
+// the scope.
+class Holder {
+ public:
+  Holder(const std::string& dir, const std::string& file, const std::string& how,
+         const std::string& outPath)
+      : outPath_(outPath) {
+    // What an earlier holder wrote must not pass for this one's word.
+    unlink(outPath_.c_str());
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    pid_ = startUnderWine(dir, env("VELKOR_HOLD_FILE_EXE"), {file, how}, outPath_, fds[0]);
+    close(fds[0]);
+    release_ = fds[1];
+  }
+  ~Holder() { release(); }
+
+  // Waits until the holder has the file open; false if it could not open it
+  // or ended. The first start of wine can be slow.
+  bool waitUntilHeld() {
+    for (int i = 0; i < 1200 && pid_ > 0; ++i) {
+      bool ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+      std::string out = readText(outPath_);
+      if (out == "held\r\n") return true;
+      if (ended || out.find('\n') != std::string::npos) {
+        ADD_FAILURE() << "hold_file: " << out << readText(outPath_ + ".err");
+        if (ended) pid_ = -1;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "hold_file did not start";
+    return false;
+  }
+
+  // Ends the holder's standard input, so that it closes the file and ends;
+  // returns its exit status.
+  int release() {
+    if (release_ >= 0) close(release_);
+    release_ = -1;
+    if (pid_ <= 0) return -1;
+    for (int i = 0; i < 600; ++i) {
+      int w = 0;
+      if (waitpid(pid_, &w, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return -1;
+  }
+
+ private:
+  std::string outPath_;
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+
+TEST_F(WindowsProgram, WildcardsReachTheToolAsTyped) {
+  // a.bin matches every pattern below: expanded, the pattern would list or
+  // rename it.
+  struct Case {
+    std::vector<std::string> args;
+    const char* out;
+  };
+  const Case cases[] = {
+      {{"*.bin"}, "Unable to open *.bin\r\n"},
+      {{"?.bin"}, "Unable to open ?.bin\r\n"},
+      {{"*"}, "Unable to open *\r\n"},
+      {{"a.*", "brick01", "x"}, "Unable to open a.*\r\n"},
+      {{"*", "brick01", "x"}, "Unable to open *\r\n"},
+  };
+  writeFile(path("a.bin"), exampleBinFile());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " with " + std::to_string(c.args.size()) + " parameters");
+    Result r = velkor(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+}
+
+TEST_F(WindowsProgram, OnlyFilesOnDiskAreOpened) {
+  // Device names open in Windows, but are no BIN files: the null device
+  // would read as an empty file.
+  for (const char* name : {"NUL", "\\\\.\\NUL", "CON"}) {
+    SCOPED_TRACE(name);
+    Result r = velkor({name, "brick01", "x"});
+    EXPECT_EQ(r.out, std::string("Unable to open ") + name + "\r\n");
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+TEST_F(WindowsProgram, LinesEndInCrLf) {
+  writeFile(path("a.bin"), exampleBinFile());
+  EXPECT_EQ(velkor({"a.bin", "brick01", "stone"}).out, "Renamed 2 blocks\r\n");
+  EXPECT_EQ(velkor({}).out,
+            "To view texture names, supply 1 parameter: BIN name\r\n"
+            "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\r\n");
+}
+
+TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
+  // However the other program opened the file, it is refused while it is
+  // open, and can be renamed once the other program has let go.
+  for (const char* how : {"exclusive", "shared", "reader"}) {
+    SCOPED_TRACE(how);
+    writeFile(path("a.bin"), exampleBinFile());
+    Holder holder(dir_, "a.bin", how, top_ + "/holder");
+    ASSERT_TRUE(holder.waitUntilHeld());
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"a.bin"}, std::vector<std::string>{"a.bin", "brick01", "x"}}) {
+      Result r = velkor(args);
+      EXPECT_EQ(r.out, "Unable to open a.bin\r\n");
+      EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+    EXPECT_EQ(holder.release(), 0);
+    Result r = velkor({"a.bin", "brick01", "x"});
+    EXPECT_EQ(r.out, "Renamed 2 blocks\r\n");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST_F(WindowsProgram, VersionRecordAsWindowsReadsIt) {
+  Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_EXE")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "fixed FileVersion 1.0.0.1\r\n"
+            "fixed ProductVersion 1.0.0.1\r\n"
+            "fixed FileType application\r\n"
+            "FileVersion=1.0.0.1\r\n"
+            "ProductVersion=1.0.0.1\r\n"
+            "ProductName=Velkor\r\n"
+            "FileDescription=Velkor\r\n"
+            "OriginalFilename=velkor.exe\r\n");
+}
+
+// Reads the little-endian value of `size` bytes at `at`; 0 past the end.
+uint32_t le(const std::vector<uint8_t>& b, size_t at, size_t size) {
+  uint32_t v = 0;
+  if (at + size > b.size()) return 0;
+  for (size_t i = size; i > 0; --i) v = v << 8 | b[at + i - 1];
+  return v;
+}
+
+// The names of the DLLs that a PE32 image imports.
+std::vector<std::string> importedDlls(const std::vector<uint8_t>& image, size_t pe) {
+  const size_t optional = pe + 24;
+  const size_t sections = optional + le(image, pe + 20, 2);
+  const uint32_t sectionCount = le(image, pe + 6, 2);
+  auto fileOffset = [&](uint32_t rva) -> size_t {
+    for (uint32_t i = 0; i < sectionCount; ++i) {
+      size_t s = sections + 40 * i;
+      uint32_t va = le(image, s + 12, 4), rawSize = le(image, s + 16, 4), raw = le(image, s + 20, 4);
+      if (rva >= va && rva < va + rawSize) return raw + (rva - va);
+    }
+    return image.size();
+  };
+  std::vector<std::string> dlls;
+  const uint32_t importRva = le(image, optional + 104, 4);  // data directory 1
+  for (size_t d = fileOffset(importRva); d + 20 <= image.size() && le(image, d + 12, 4) != 0;
+       d += 20) {
+    size_t name = fileOffset(le(image, d + 12, 4));
+    std::string s;
+    while (name < image.size() && image[name] != 0) s += static_cast<char>(image[name++]);
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return std::tolower(c); });
+    dlls.push_back(s);
+  }
+  return dlls;
+}
+
+TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
+  std::vector<uint8_t> image = readFile(env("VELKOR_EXE"));
+  ASSERT_GT(image.size(), 0x40u) << env("VELKOR_EXE");
+  ASSERT_EQ(le(image, 0, 2), 0x5a4du);  // MZ
+  const size_t pe = le(image, 0x3c, 4);
+  ASSERT_EQ(le(image, pe, 4), 0x4550u);      // PE\0\0
+  EXPECT_EQ(le(image, pe + 4, 2), 0x14cu);   // i386
+  EXPECT_EQ(le(image, pe + 24, 2), 0x10bu);  // PE32 optional header
+  EXPECT_EQ(le(image, pe + 24 + 68, 2), 3u);  // console subsystem
+  // The C and C++ runtimes are inside: no libstdc++, libgcc or winpthread DLL.
+  std::vector<std::string> dlls = importedDlls(image, pe);
+  EXPECT_FALSE(dlls.empty());
+  for (const std::string& dll : dlls) {
+    EXPECT_TRUE(dll == "kernel32.dll" || dll == "msvcrt.dll") << dll;
+  }
+}
+
+}  // namespace
+}  // namespace velkor
