@@ -5,8 +5,13 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 WIN32_BUILD ?= build-win32
 PACKAGES ?= $(BUILD)/packages
+SANITIZE_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
+FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
 
-.PHONY: all build demo test install clean
+.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds
 
 all: build
 
@@ -34,6 +39,30 @@ package: build windows
 	cd $(BUILD) && cpack -B $(abspath $(PACKAGES))
 	cd $(WIN32_BUILD) && cpack -B $(abspath $(PACKAGES))
 	@ls -l $(PACKAGES)/*.tar.gz $(PACKAGES)/*.zip
+
+# The whole test suite built with AddressSanitizer and UBSan: any report
+# ends its test with a failure.
+sanitize:
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1 \
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+# Feeds generated files to both modes of the walk for FUZZ_SECONDS seconds.
+# New inputs go to $(FUZZ_BUILD)/corpus, failures to $(FUZZ_BUILD)/artifacts;
+# the seeds in fuzz/corpus are only read.
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON \
+	  -DVELKOR_BUILD_TESTS=OFF -DCMAKE_C_COMPILER=$(FUZZ_CC) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velkor_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
+	$(FUZZ_BUILD)/fuzz/velkor_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ $(FUZZ_BUILD)/corpus fuzz/corpus
+
+# Writes the seed inputs of fuzz/corpus anew.
+fuzz-seeds: build
+	./$(BUILD)/fuzz/velkor_fuzz_seeds fuzz/corpus
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

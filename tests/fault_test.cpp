@@ -1,6 +1,7 @@
-// Faults injected into the in-memory file at every operation in turn: the
-// run must report the failure, and the file must be untouched or validly
-// renamed, record by record, with the count telling how many.
+// Faults injected at every operation in turn, into the in-memory file and
+// into a real file opened by the platform's backend: the run must report the
+// failure, and the file must be untouched or validly renamed, record by
+// record, with the count telling how many.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -81,30 +82,49 @@ void checkOutcome(const Textures& t, const RunOutcome& r, bool partialWritesPoss
   }
 }
 
-TEST(Faults, RenameFailingAtEveryOperation) {
+// The same runs on either kind of file.
+enum class Backend { kMemory, kRealFile };
+
+class BackendFaults : public testing::TestWithParam<Backend> {
+ protected:
+  RunOutcome run(const std::vector<uint8_t>& bytes, const RunRequest& request, int64_t failAt = 0,
+                 size_t accepts = 0) {
+    return GetParam() == Backend::kMemory ? runOnBytes(bytes, request, failAt, accepts)
+                                          : runOnRealFile(bytes, request, failAt, accepts);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendFaults,
+                         testing::Values(Backend::kMemory, Backend::kRealFile),
+                         [](const testing::TestParamInfo<Backend>& info) {
+                           return info.param == Backend::kMemory ? "Memory" : "RealFile";
+                         });
+
+TEST_P(BackendFaults, RenameFailingAtEveryOperation) {
   Textures t = manyTextures();
   ASSERT_GT(t.bytes.size(), 5 * BinFile::kBufferSize);
-  RunOutcome clean = runOnBytes(t.bytes, renameRequest("abc", "xy"));
+  RunOutcome clean = run(t.bytes, renameRequest("abc", "xy"));
   ASSERT_EQ(clean.status, 0);
+  checkOutcome(t, clean, false);
   const int64_t operations = clean.state->operations;
   ASSERT_GT(operations, 10);
   for (size_t accepts : {size_t{0}, size_t{1}, size_t{30}, size_t{1000}}) {
     for (int64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE(testing::Message() << "failing operation " << n << ", accepting " << accepts);
-      RunOutcome r = runOnBytes(t.bytes, renameRequest("abc", "xy"), n, accepts);
+      RunOutcome r = run(t.bytes, renameRequest("abc", "xy"), n, accepts);
       EXPECT_EQ(r.status, 1);
       checkOutcome(t, r, accepts > 0);
     }
   }
 }
 
-TEST(Faults, ListFailingAtEveryOperationChangesNothing) {
+TEST_P(BackendFaults, ListFailingAtEveryOperationChangesNothing) {
   Textures t = manyTextures();
-  RunOutcome clean = runOnBytes(t.bytes, listRequest());
+  RunOutcome clean = run(t.bytes, listRequest());
   ASSERT_EQ(clean.status, 0);
   for (int64_t n = 1; n <= clean.state->operations; ++n) {
     SCOPED_TRACE(n);
-    RunOutcome r = runOnBytes(t.bytes, listRequest(), n);
+    RunOutcome r = run(t.bytes, listRequest(), n);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.state->data, t.bytes);
     EXPECT_EQ(r.state->closes, 1);
@@ -113,6 +133,60 @@ TEST(Faults, ListFailingAtEveryOperationChangesNothing) {
     ASSERT_NE(cut, std::string::npos) << r.output.substr(r.output.size() > 200 ? r.output.size() - 200 : 0);
     EXPECT_EQ(cut + std::strlen("Unable to read t.bin\n"), r.output.size());
     EXPECT_EQ(clean.output.compare(0, cut, r.output, 0, cut), 0);
+  }
+}
+
+// Named points of failure on a real file: the operation that fails is the
+// nth of its kind in a clean run's log.
+TEST(RealFileFaults, NamedPoints) {
+  Textures t = manyTextures();
+  const std::string renamedAll = "Renamed " + std::to_string(t.nameFields.size()) + " blocks\n";
+  struct Case {
+    const char* name;
+    bool rename;
+    char kind;     // in FaultyFile's log
+    int nth;       // 1 for the first of its kind; -1 for the last
+    size_t accepts;
+    std::string output;  // what the output starts with
+    bool untouched;
+  } cases[] = {
+      {"size query", true, 'z', 1, 0, "Unable to read t.bin\n", true},
+      // One read fills the buffer with the version and the rest of the prologue.
+      {"version and prologue", true, 'r', 1, 0, "Unable to read t.bin\n", true},
+      {"version and prologue, list", false, 'r', 1, 0, "Unable to read t.bin\n", true},
+      {"read in the middle", true, 'r', 3, 0, "Unable to read t.bin\nRenamed ", false},
+      {"read in the middle, list", false, 'r', 3, 0, "Found texture: abc\n", true},
+      {"first write-back refused", true, 'w', 1, 0, "Unable to write t.bin\nRenamed 0 blocks\n", true},
+      {"first write-back cut short", true, 'w', 1, 30, "Unable to write t.bin\nRenamed 1 blocks\n",
+       false},
+      {"last write-back refused", true, 'w', -1, 0, "Unable to write t.bin\nRenamed ", false},
+      {"move before the last write-back", true, 's', -1, 0, "Unable to write t.bin\nRenamed ", false},
+      // After the walk, before the count of every rename.
+      {"flush", true, 'f', 1, 0, "Unable to write t.bin\n" + renamedAll, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunRequest request = c.rename ? renameRequest("abc", "xy") : listRequest();
+    std::string kinds;
+    RunOutcome clean = runOnRealFile(t.bytes, request, 0, 0, &kinds);
+    ASSERT_EQ(clean.status, 0);
+    size_t at = c.nth > 0 ? std::string::npos : kinds.rfind(c.kind);
+    for (int i = 0, from = 0; i < c.nth; ++i, from = static_cast<int>(at) + 1)
+      at = kinds.find(c.kind, static_cast<size_t>(from));
+    ASSERT_NE(at, std::string::npos) << kinds;
+    RunOutcome r = runOnRealFile(t.bytes, request, static_cast<int64_t>(at) + 1, c.accepts);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output.compare(0, c.output.size(), c.output), 0) << r.output.substr(0, 200);
+    if (c.untouched) {
+      EXPECT_TRUE(r.state->data == t.bytes);
+    } else {
+      EXPECT_FALSE(r.state->data == t.bytes);
+    }
+    if (c.rename) {
+      checkOutcome(t, r, c.accepts > 0);
+    } else {
+      EXPECT_EQ(r.output.substr(r.output.size() - 21), "Unable to read t.bin\n");
+    }
   }
 }
 

@@ -1,0 +1,370 @@
+#include "walk_check.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <regex>
+
+#include "binfile/bin_file.h"
+#include "binfile/block_walk.h"
+#include "binfile/memory_file.h"
+#include "binfile/run_request.h"
+
+namespace velkor {
+namespace {
+
+constexpr char kPath[] = "t.bin";
+
+// ---- The layout, walked a second time, as simply as possible ----------
+//
+// This is the yardstick for the tool's own walk: it works on the whole file
+// in memory with plain offsets, and shares nothing with the walk but the
+// layout itself.
+
+uint32_t wordAt(const std::vector<uint8_t>& f, uint64_t at) {
+  return static_cast<uint32_t>(f[at]) | static_cast<uint32_t>(f[at + 1]) << 8 |
+         static_cast<uint32_t>(f[at + 2]) << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
+}
+
+// Items of a count word: signed, and nothing when zero or less.
+uint64_t itemsOf(uint32_t countWord, uint64_t itemSize) {
+  return countWord >= 1 && countWord <= 0x7fffffffu ? countWord * itemSize : 0;
+}
+
+enum class Stop { kNotBin, kEndBlock, kUnknown, kIncomplete };
+
+struct Reference {
+  Stop stop = Stop::kNotBin;
+  uint64_t stopOffset = 0;          // where the unknown or incomplete block starts
+  uint32_t unknownType = 0;
+  std::vector<uint64_t> nameFields;  // of every texture record present in full
+};
+
+// Offset at which the block stream begins, or nothing if the prologue and
+// its items do not fit.
+bool blockStreamStart(const std::vector<uint8_t>& f, uint64_t* start, uint64_t* perRecordItems) {
+  if (f.size() < 20 || wordAt(f, 0) != 20) return false;
+  *perRecordItems = itemsOf(wordAt(f, 16), 12);
+  if (*perRecordItems > f.size() - 20) return false;
+  *start = 20 + *perRecordItems;
+  return true;
+}
+
+Reference walkReference(const std::vector<uint8_t>& f) {
+  Reference ref;
+  uint64_t at, perRecordItems;
+  if (!blockStreamStart(f, &at, &perRecordItems)) return ref;
+  const uint64_t size = f.size();
+  auto fits = [&](uint64_t from, uint64_t n) { return from <= size && n <= size - from; };
+  for (;;) {
+    ref.stopOffset = at;
+    if (!fits(at, 4)) {
+      ref.stop = Stop::kIncomplete;
+      return ref;
+    }
+    const uint32_t type = wordAt(f, at);
+    const uint64_t body = at + 4;
+    uint64_t length;
+    switch (type) {
+      case 0:
+        ref.stop = Stop::kEndBlock;
+        return ref;
+      case 3:
+        length = perRecordItems + 8;
+        break;
+      case 13:
+        length = 20;
+        break;
+      case 14: case 17: case 24: case 41: case 51: case 52: case 65: case 25:
+        if (!fits(body, 20)) {
+          ref.stop = Stop::kIncomplete;
+          return ref;
+        }
+        length = 20 + itemsOf(wordAt(f, body), type == 25 ? 4 : 12);
+        break;
+      default:
+        ref.stop = Stop::kUnknown;
+        ref.unknownType = type;
+        return ref;
+    }
+    if (!fits(body, length)) {
+      ref.stop = Stop::kIncomplete;
+      return ref;
+    }
+    if (type == 13) ref.nameFields.push_back(body + 4);
+    at = body + length;
+  }
+}
+
+std::string nameAt(const std::vector<uint8_t>& f, uint64_t field) {
+  const char* p = reinterpret_cast<const char*>(&f[field]);
+  return std::string(p, strnlen(p, 16));
+}
+
+std::string stopLine(const Reference& ref) {
+  char line[96];
+  switch (ref.stop) {
+    case Stop::kNotBin:
+      return std::string(kPath) + " is not a valid BIN file\n";
+    case Stop::kEndBlock:
+      return "";
+    case Stop::kUnknown:
+      std::snprintf(line, sizeof line, "Found unknown %x block at %" PRIx64 ", leaving\n",
+                    static_cast<unsigned>(ref.unknownType), ref.stopOffset);
+      return line;
+    case Stop::kIncomplete:
+      std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n",
+                    ref.stopOffset);
+      return line;
+  }
+  return "";
+}
+
+int stopStatus(const Reference& ref) {
+  return ref.stop == Stop::kEndBlock || ref.stop == Stop::kUnknown ? 0 : 1;
+}
+
+// ---- Running the tool --------------------------------------------------
+
+// What the run prints, kept in memory.
+class Output {
+ public:
+  Output() {
+#if defined(_WIN32)
+    file_ = std::tmpfile();
+#else
+    file_ = open_memstream(&buffer_, &length_);
+#endif
+    if (!file_) std::abort();
+  }
+  ~Output() {
+    if (file_) std::fclose(file_);
+    std::free(buffer_);
+  }
+  std::FILE* stream() { return file_; }
+  std::string text() {
+    std::fflush(file_);
+#if defined(_WIN32)
+    std::string s;
+    std::rewind(file_);
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) s.append(chunk, n);
+    return s;
+#else
+    return std::string(buffer_, length_);
+#endif
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  size_t length_ = 0;
+};
+
+struct Run {
+  int status = -1;
+  std::string output;
+  std::shared_ptr<MemoryFileState> state;
+  bool faulted = false;  // the failing operation was reached
+};
+
+Run runOnce(const FuzzCase& c, const RunRequest& request) {
+  Run run;
+  run.state = std::make_shared<MemoryFileState>();
+  run.state->data = c.file;
+  run.state->failAt = c.failAt;
+  run.state->failingWriteAccepts = c.failingWriteAccepts;
+  Output out;
+  run.status = runTool(request, std::unique_ptr<PlatformFile>(new MemoryFile(run.state)),
+                       out.stream());
+  run.output = out.text();
+  run.faulted = c.failAt > 0 && run.state->operations >= c.failAt;
+  return run;
+}
+
+std::string describe(const char* what, const Run& run) {
+  std::string s = what;
+  s += "\n  status " + std::to_string(run.status) + ", output:\n";
+  s += run.output;
+  return s;
+}
+
+// ---- The properties ----------------------------------------------------
+
+std::string checkList(const FuzzCase& c, const Reference& ref) {
+  RunRequest request;
+  request.mode = RunMode::kList;
+  request.binPath = kPath;
+  Run run = runOnce(c, request);
+
+  if (run.state->closes != 1) return describe("list: the file was not closed exactly once", run);
+  if (run.state->data != c.file) return describe("list: the file changed", run);
+  if (run.state->writes != 0 || run.state->flushes != 0)
+    return describe("list: the file was written or flushed", run);
+
+  // The lines of the textures, in order; only whole lines may be printed.
+  std::vector<std::string> lines;
+  for (uint64_t field : ref.nameFields) lines.push_back("Found texture: " + nameAt(c.file, field) + "\n");
+
+  if (!run.faulted) {
+    std::string expected;
+    for (const std::string& line : lines) expected += line;
+    expected += stopLine(ref);
+    if (run.output != expected) return describe(("list: expected\n" + expected).c_str(), run);
+    if (run.status != stopStatus(ref)) return describe("list: wrong status", run);
+    return "";
+  }
+
+  // A failed read: what was listed before it, then the failure.
+  static const std::string kUnableToRead = std::string("Unable to read ") + kPath + "\n";
+  if (run.status != 1) return describe("list: a failed read ended with status 0", run);
+  const std::string& out = run.output;
+  if (out.size() < kUnableToRead.size() ||
+      out.compare(out.size() - kUnableToRead.size(), std::string::npos, kUnableToRead) != 0)
+    return describe("list: a failed read is not the last line", run);
+  const size_t listed = out.size() - kUnableToRead.size();
+  size_t at = 0;
+  for (size_t i = 0; i < lines.size() && at < listed; ++i) {
+    if (out.compare(at, lines[i].size(), lines[i]) != 0) break;
+    at += lines[i].size();
+  }
+  if (at != listed) return describe("list: before the failure, not the file's textures in order", run);
+  return "";
+}
+
+std::string checkRename(const FuzzCase& c, const Reference& ref) {
+  RunRequest request;
+  request.mode = RunMode::kRename;
+  request.binPath = kPath;
+  request.oldRawName = c.oldName;
+  request.newRawName = c.newName;
+  Run run = runOnce(c, request);
+
+  // The file as a clean run leaves it, and where it may differ.
+  std::vector<uint8_t> expected = c.file;
+  std::vector<uint64_t> matches;
+  for (uint64_t field : ref.nameFields) {
+    if (nameAt(c.file, field) != c.oldName) continue;
+    matches.push_back(field);
+    std::memcpy(&expected[field], c.newName.data(), c.newName.size());
+    expected[field + c.newName.size()] = 0;
+  }
+
+  const std::vector<uint8_t>& data = run.state->data;
+  if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
+  if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
+  // Every byte holds its old value or, inside a matching name field, the new:
+  // nothing outside those fields may change, fault or no fault.
+  if (data != c.file && data != expected) {
+    for (size_t i = 0; i < data.size(); ++i) {
+      if (data[i] != c.file[i] && data[i] != expected[i])
+        return describe(("rename: byte " + std::to_string(i) + " changed").c_str(), run);
+    }
+  }
+
+  if (!run.faulted) {
+    std::string out = stopLine(ref);
+    if (ref.stop != Stop::kNotBin) out += "Renamed " + std::to_string(matches.size()) + " blocks\n";
+    if (run.output != out) return describe(("rename: expected\n" + out).c_str(), run);
+    if (run.status != stopStatus(ref)) return describe("rename: wrong status", run);
+    if (data != expected) return describe("rename: the file is not renamed as expected", run);
+    if (matches.empty() && run.state->writes != 0) return describe("rename: wrote with no match", run);
+    if (!matches.empty() && run.state->writtenSinceFlush)
+      return describe("rename: renames reported without flushing them", run);
+    return "";
+  }
+
+  // A fault: the walk's own stop line or the failure, maybe a failed flush,
+  // and the count unless the walk never began.
+  static const std::regex kShape(
+      "(Found unknown [0-9a-f]+ block at [0-9a-f]+, leaving\\n|"
+      "Found incomplete block at [0-9a-f]+, leaving\\n|"
+      "Unable to read t\\.bin\\n|Unable to write t\\.bin\\n)?"
+      "(Unable to write t\\.bin\\n)?"
+      "(Renamed (0|[1-9][0-9]*) blocks\\n)?");
+  std::smatch m;
+  if (!std::regex_match(run.output, m, kShape)) return describe("rename: unexpected lines", run);
+  if (run.status != 1) return describe("rename: a fault ended with status 0", run);
+  if (run.output.find("Unable to ") == std::string::npos)
+    return describe("rename: a fault went unreported", run);
+  const std::string first = m[1].str();
+  if (first.compare(0, 6, "Found ") == 0 && first != stopLine(ref))
+    return describe("rename: stopped at a block where the file has none", run);
+  if (!m[3].matched) {
+    // Only a failure before the walk began leaves no count, and no write.
+    if (run.output != "Unable to read t.bin\n" || data != c.file)
+      return describe("rename: no count after the walk began", run);
+    return "";
+  }
+  // The count never exceeds the records that now hold the new name in full.
+  size_t whole = 0;
+  for (uint64_t field : matches)
+    whole += std::memcmp(&data[field], &expected[field], 16) == 0;
+  if (std::stoull(m[4].str()) > whole) return describe("rename: counted more than were written", run);
+  return "";
+}
+
+// Puts a counted block at the start of the block stream, long enough that
+// what follows begins `back` bytes before the end of the first read buffer.
+void stretch(std::vector<uint8_t>* file, uint64_t back) {
+  uint64_t start, perRecordItems;
+  if (!blockStreamStart(*file, &start, &perRecordItems)) return;
+  const uint64_t end = BinFile::kBufferSize - back;
+  if (start + 24 > end) return;
+  const uint64_t items = (end - start - 24) / 12;
+  std::vector<uint8_t> block(24 + items * 12, 0xee);
+  const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
+  for (int w = 0; w < 2; ++w)
+    for (int b = 0; b < 4; ++b) block[w * 4 + b] = static_cast<uint8_t>(head[w] >> (8 * b));
+  file->insert(file->begin() + static_cast<std::ptrdiff_t>(start), block.begin(), block.end());
+}
+
+std::string takeName(const uint8_t** p, size_t* left, size_t length) {
+  length = std::min(length, *left);
+  std::string s(reinterpret_cast<const char*>(*p), length);
+  *p += length;
+  *left -= length;
+  return s.substr(0, s.find('\0'));
+}
+
+}  // namespace
+
+bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out) {
+  if (size < kFuzzHeaderSize) return false;
+  const uint8_t* p = data + kFuzzHeaderSize;
+  size_t left = size - kFuzzHeaderSize;
+  out->oldName = takeName(&p, &left, data[0] % 20);
+  out->newName = takeName(&p, &left, data[1] % 16);
+  out->failAt = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
+  out->failingWriteAccepts = data[3] % 64;
+  out->file.assign(p, p + left);
+  if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63);
+  return true;
+}
+
+std::vector<uint8_t> encodeFuzzCase(const std::string& oldName, const std::string& newName,
+                                    const std::vector<uint8_t>& file, uint8_t fault,
+                                    uint8_t writeAccepts, uint8_t stretchByte) {
+  const std::string o = oldName.substr(0, 19), n = newName.substr(0, 15);
+  std::vector<uint8_t> in = {static_cast<uint8_t>(o.size()), static_cast<uint8_t>(n.size()), fault,
+                             writeAccepts, stretchByte};
+  in.insert(in.end(), o.begin(), o.end());
+  in.insert(in.end(), n.begin(), n.end());
+  in.insert(in.end(), file.begin(), file.end());
+  return in;
+}
+
+std::string checkWalkProperties(const uint8_t* data, size_t size) {
+  FuzzCase c;
+  if (!decodeFuzzCase(data, size, &c)) return "";
+  const Reference ref = walkReference(c.file);
+  std::string failure = checkList(c, ref);
+  if (failure.empty()) failure = checkRename(c, ref);
+  return failure;
+}
+
+}  // namespace velkor

@@ -1,0 +1,60 @@
+// A whole run of the tool on arbitrary bytes, in both modes, checked against
+// properties that must hold for any input: the fuzz target drives it, and the
+// tests replay the seed inputs and past findings through it.
+//
+// An input is a short header that chooses the rename and a fault, then the
+// BIN file itself:
+//
+//   byte 0   old name length, modulo 20 (16 can match a full name field,
+//            17 and more match nothing)
+//   byte 1   new name length, modulo 16
+//   byte 2   below 160: no fault; else the in-memory file fails its
+//            operation number (byte 2 - 159)
+//   byte 3   bytes that the failing write still accepts, modulo 64
+//   byte 4   bit 7 set: a counted block is put in front of the block stream
+//            so that the rest lies across the end of the first read buffer;
+//            bits 0-5: how many bytes before that end the block stops
+//   then     the old name, the new name, the file
+//
+// A name ends early at a NUL byte, as a name from the command line would.
+#ifndef VELKOR_FUZZ_WALK_CHECK_H_
+#define VELKOR_FUZZ_WALK_CHECK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velkor {
+
+constexpr size_t kFuzzHeaderSize = 5;
+constexpr uint8_t kFuzzNoFault = 0;
+constexpr uint8_t kFuzzFirstFault = 160;
+constexpr uint8_t kFuzzStretch = 0x80;
+
+struct FuzzCase {
+  std::string oldName;
+  std::string newName;     // at most 15 bytes
+  int64_t failAt = 0;      // 0: nothing fails
+  size_t failingWriteAccepts = 0;
+  std::vector<uint8_t> file;  // as the tool sees it, stretched if asked
+};
+
+// Reads an input as above. False if it is too short for the header.
+bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out);
+
+// Builds an input that decodes to the given names and file. `fault` and
+// `stretch` are bytes 2 and 4 of the header; names longer than the header
+// can say are cut.
+std::vector<uint8_t> encodeFuzzCase(const std::string& oldName, const std::string& newName,
+                                    const std::vector<uint8_t>& file, uint8_t fault = kFuzzNoFault,
+                                    uint8_t writeAccepts = 0, uint8_t stretch = 0);
+
+// Lists and renames the input's file, each on its own in-memory copy, and
+// returns an empty string if every property held, or else a description of
+// the first that did not.
+std::string checkWalkProperties(const uint8_t* data, size_t size);
+
+}  // namespace velkor
+
+#endif  // VELKOR_FUZZ_WALK_CHECK_H_

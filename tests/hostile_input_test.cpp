@@ -1,0 +1,192 @@
+// Files made to hurt: counts far beyond the file, files cut at every length,
+// and the fuzzing seeds and findings replayed through the fuzz target's
+// property check.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bin_writer.h"
+#include "test_support.h"
+#include "walk_check.h"
+
+namespace velkor {
+namespace {
+
+std::string incompleteAt(uint64_t offset) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n", offset);
+  return line;
+}
+
+// A counted head with the given count word and no items after it.
+void head(BinWriter& w, uint32_t type, uint32_t count) {
+  w.word(type).word(count).word(1).word(2).word(3).word(4);
+}
+
+// Counts that no small file can hold end the run at once; a count whose
+// bytes would wrap around in 32 bits must not be taken for a small one;
+// negative counts mean no items.
+TEST(HostileInput, CountsBeyondTheFile) {
+  const std::string notValid = "t.bin is not a valid BIN file\n";
+  struct Case {
+    const char* name;
+    uint32_t recordCount;
+    uint32_t type;   // of the counted block after the first texture
+    uint32_t count;  // its count word
+    std::string output;
+    int status;
+  };
+  std::vector<Case> cases = {
+      {"recordCount 2^31-1", 0x7fffffff, 14, 0, notValid, 1},
+      {"recordCount whose items wrap to 8 bytes in 32 bits", 0x15555556, 14, 0, notValid, 1},
+      {"recordCount -1", 0xffffffff, 14, 0, "Found texture: a\nFound texture: b\n", 0},
+      {"recordCount -2^31", 0x80000000, 14, 0, "Found texture: a\nFound texture: b\n", 0},
+      {"words wrapping to 4 bytes in 32 bits", 0, 25, 0x40000001, "Found texture: a\n" + incompleteAt(44), 1},
+      {"words 2^31-1", 0, 25, 0x7fffffff, "Found texture: a\n" + incompleteAt(44), 1},
+      {"words -1", 0, 25, 0xffffffff, "Found texture: a\nFound texture: b\n", 0},
+  };
+  for (uint32_t type : kCountedBlockTypes) {
+    cases.push_back({"", 0, type, 0x7fffffff, "Found texture: a\n" + incompleteAt(44), 1});
+    cases.push_back({"", 0, type, 0x15555556, "Found texture: a\n" + incompleteAt(44), 1});
+    cases.push_back({"", 0, type, 0x80000000, "Found texture: a\nFound texture: b\n", 0});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << " type " << c.type << " count " << c.count);
+    std::vector<uint8_t> file;
+    BinWriter w(&file);
+    w.word(20).word(0).word(0).word(0).word(c.recordCount).texture("a");
+    head(w, c.type, c.count);
+    w.texture("b").endBlock();
+    for (const RunRequest& request : {listRequest(), renameRequest("a", "z")}) {
+      RunOutcome r = runOnBytes(file, request);
+      std::string expected = c.output;
+      if (request.mode == RunMode::kRename) {
+        // Only the report differs: the first texture is renamed if reached.
+        std::string rest;
+        for (size_t at = 0; at < expected.size();) {
+          size_t end = expected.find('\n', at) + 1;
+          if (expected.compare(at, 15, "Found texture: ") != 0) rest += expected.substr(at, end - at);
+          at = end;
+        }
+        expected = rest + (c.output == notValid ? "" : "Renamed 1 blocks\n");
+      }
+      EXPECT_EQ(r.output, expected);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_EQ(r.state->data.size(), file.size());
+      // The file is read once, in one piece, and the walk ends there: no
+      // read or move is made for the items that are not in it.
+      EXPECT_LE(r.state->bytesRead, file.size());
+      EXPECT_LE(r.state->operations, 8);
+    }
+  }
+}
+
+// One file with every kind of block, cut at every length from empty to
+// whole: each cut gives the message that its length calls for, lists the
+// textures wholly before the cut, and renames exactly those.
+TEST(HostileInput, FileCutAtEveryLength) {
+  std::vector<uint8_t> whole;
+  std::vector<uint64_t> blockStarts;  // of every block, the end block last
+  std::vector<uint64_t> textureFields;  // name fields of the textures named t
+  std::vector<std::string> names;       // of every texture, in order
+  std::vector<uint64_t> textureEnds;
+  BinWriter w(&whole);
+  w.prologue(2);
+  const uint64_t streamStart = w.offset();
+  auto block = [&](auto write) {
+    blockStarts.push_back(w.offset());
+    write();
+  };
+  auto texture = [&](const std::string& name) {
+    block([&] {
+      if (name == "t") textureFields.push_back(w.offset() + 8);
+      w.texture(name);
+      names.push_back(name);
+      textureEnds.push_back(w.offset());
+    });
+  };
+  texture("t");
+  block([&] { w.perRecord(2); });
+  texture("other");
+  for (uint32_t type : kCountedBlockTypes) {
+    block([&] { w.counted(type, 2); });
+    texture("t");
+  }
+  block([&] { w.countedWords(3); });
+  block([&] { w.counted(41, -1); });
+  texture("abcdefghijklmnop");
+  texture("t");
+  block([&] { w.endBlock(); });
+  const uint64_t size = w.offset();
+
+  for (uint64_t length = 0; length <= size; ++length) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> file(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+    std::string listing, stop;
+    int status = 1;
+    std::vector<uint8_t> renamed = file;
+    int64_t renames = 0;
+    if (length < streamStart) {
+      stop = "t.bin is not a valid BIN file\n";
+    } else if (length == size) {
+      status = 0;
+    } else {
+      // The block the cut falls in, or the one that would begin at it.
+      uint64_t cutBlock = streamStart;
+      for (uint64_t start : blockStarts)
+        if (start <= length) cutBlock = start;
+      stop = incompleteAt(cutBlock);
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+      if (textureEnds[i] <= length && length >= streamStart) listing += "Found texture: " + names[i] + "\n";
+    for (uint64_t field : textureFields) {
+      if (field + 16 > length || length < streamStart) continue;
+      std::memcpy(&renamed[field], "new", 4);
+      ++renames;
+    }
+
+    RunOutcome listed = runOnBytes(file, listRequest());
+    EXPECT_EQ(listed.output, listing + stop);
+    EXPECT_EQ(listed.status, status);
+    EXPECT_TRUE(listed.state->data == file);
+
+    RunOutcome r = runOnBytes(file, renameRequest("t", "new"));
+    std::string report = length < streamStart ? "" : "Renamed " + std::to_string(renames) + " blocks\n";
+    EXPECT_EQ(r.output, stop + report);
+    EXPECT_EQ(r.status, status);
+    EXPECT_TRUE(r.state->data == renamed);
+    EXPECT_FALSE(r.state->writtenSinceFlush);
+  }
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> files;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored))
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  return files;
+}
+
+// The seeds and every input the fuzzer once failed on keep passing the
+// fuzz target's property check, in every build.
+TEST(HostileInput, FuzzSeedsAndFindingsKeepTheirProperties) {
+  const std::filesystem::path fuzzDir = std::filesystem::path(VELKOR_SOURCE_DIR) / "fuzz";
+  std::vector<std::filesystem::path> inputs = filesIn(fuzzDir / "corpus");
+  ASSERT_GE(inputs.size(), 5u) << "seed inputs missing from " << fuzzDir;
+  for (const auto& finding : filesIn(fuzzDir / "findings")) inputs.push_back(finding);
+  for (const auto& input : inputs) {
+    SCOPED_TRACE(input.string());
+    const std::vector<uint8_t> bytes = readWholeFile(input.string());
+    FuzzCase decoded;
+    ASSERT_TRUE(decodeFuzzCase(bytes.data(), bytes.size(), &decoded));
+    EXPECT_EQ(checkWalkProperties(bytes.data(), bytes.size()), "");
+  }
+}
+
+}  // namespace
+}  // namespace velkor
