@@ -41,7 +41,7 @@ bool BinFile::moveTo(uint64_t offset) {
   return true;
 }
 
-IoResult BinFile::readSlow(uint8_t* dst, size_t n) {
+IoResult BinFile::refill(size_t n) {
   // The bytes are not all in the buffer: refill it from the position. What
   // is gathered for write-back goes first, as the buffer is about to change.
   if (pendingCount_ > 0) {
@@ -64,10 +64,7 @@ IoResult BinFile::readSlow(uint8_t* dst, size_t n) {
   }
   bufLen_ = got;
   filePos_ = pos_ + got;
-  if (got < n) return IoResult::kEnd;
-  std::memcpy(dst, buf_.get(), n);
-  pos_ += n;
-  return IoResult::kOk;
+  return got < n ? IoResult::kEnd : IoResult::kOk;
 }
 
 IoResult BinFile::rewrite(const uint8_t* src, size_t n) {

@@ -49,13 +49,49 @@ class BinFile {
   // kEnd if the file ends first: then nothing is copied and the position is
   // unchanged. REQUIRES: n <= kBufferSize.
   IoResult read(uint8_t* dst, size_t n) {
-    if (pos_ >= bufStart_ && pos_ - bufStart_ + n <= bufLen_) {
-      std::memcpy(dst, buf_.get() + (pos_ - bufStart_), n);
+    const uint8_t* bytes;
+    IoResult r = view(n, &bytes);
+    if (r == IoResult::kOk) std::memcpy(dst, bytes, n);
+    return r;
+  }
+
+  // Reads exactly n bytes at the position and advances past them, as read()
+  // does, but points *bytes at them where they lie in the buffer instead of
+  // copying them. They stay there until the next read(), view() or finish().
+  // REQUIRES: n <= kBufferSize.
+  IoResult view(size_t n, const uint8_t** bytes) {
+    // pos_ never lies before bufStart_, but may lie gigabytes past it after
+    // a skip: compare in 64 bits before any narrowing.
+    const uint64_t offset = pos_ - bufStart_;
+    if (offset <= bufLen_ && bufLen_ - offset >= n) {
+      *bytes = buf_.get() + static_cast<size_t>(offset);
       pos_ += n;
       return IoResult::kOk;
     }
-    return readSlow(dst, n);
+    IoResult r = refill(n);
+    if (r == IoResult::kOk) {
+      *bytes = buf_.get();
+      pos_ += n;
+    }
+    return r;
   }
+
+  // For a loop that decodes many small items in a row without a call per
+  // item: points *bytes at the bytes the buffer holds from the position on
+  // and returns how many there are (0 when the position lies past them).
+  // The loop moves the position with advanceTo(). The bytes stay where they
+  // are until the next read(), view() or finish().
+  size_t buffered(const uint8_t** bytes) const {
+    const uint64_t offset = pos_ - bufStart_;
+    if (offset >= bufLen_) return 0;
+    *bytes = buf_.get() + static_cast<size_t>(offset);
+    return bufLen_ - static_cast<size_t>(offset);
+  }
+
+  // Moves the position forward to `position`, with no check.
+  // REQUIRES: position() <= position, and the bytes up to it were either
+  // reported by buffered() or lie within size().
+  void advanceTo(uint64_t position) { pos_ = position; }
 
   // Passes over n bytes without reading them. kEnd if fewer than n bytes
   // remain before the end of the file: the position is then unchanged.
@@ -69,7 +105,7 @@ class BinFile {
   // bytes at src. The write-back may be gathered with later ones; it is made
   // at the latest by the next read that leaves the buffer, or by finish().
   // kWriteError if writing back earlier rewrites failed; this rewrite is then
-  // dropped. REQUIRES: the last call was a read() of at least n bytes that
+  // dropped. REQUIRES: the last call was a read() or view() of at least n bytes that
   // returned kOk, and nothing failed since.
   IoResult rewrite(const uint8_t* src, size_t n);
 
@@ -85,7 +121,9 @@ class BinFile {
   bool close();
 
  private:
-  IoResult readSlow(uint8_t* dst, size_t n);
+  // Fills the buffer from the position on; kOk once it holds at least n
+  // bytes, which then start at buf_[0].
+  IoResult refill(size_t n);
   IoResult writeBack();
   bool moveTo(uint64_t offset);
 

@@ -23,7 +23,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velkor {
 
@@ -51,8 +55,30 @@ enum class BlockKind {
   kUnknown,       // every other value: the walk stops
 };
 
-// Classifies a block type word read from the file.
-BlockKind classifyBlockType(uint32_t type);
+// Classifies a block type word read from the file. Inline: the walk asks
+// once per block, and the compiler can then fold this switch into its own.
+inline BlockKind classifyBlockType(uint32_t type) {
+  switch (type) {
+    case 0:
+      return BlockKind::kEnd;
+    case 3:
+      return BlockKind::kPerRecord;
+    case 13:
+      return BlockKind::kTexture;
+    case 14:
+    case 17:
+    case 24:
+    case 41:
+    case 51:
+    case 52:
+    case 65:
+      return BlockKind::kCounted;
+    case 25:
+      return BlockKind::kCountedWords;
+    default:
+      return BlockKind::kUnknown;
+  }
+}
 
 // Decodes a little-endian word.
 // REQUIRES: 4 readable bytes at p.
@@ -85,6 +111,32 @@ inline uint64_t itemBytes(int32_t count, size_t itemSize) {
   return count > 0 ? static_cast<uint64_t>(count) * itemSize : 0;
 }
 
+// The RAW name of the texture record whose 20 bytes start at `record`: the
+// name field's bytes before its first NUL, all 16 when it has none. These
+// work on the record where it lies, so that the walk need not copy it.
+
+// Length of that RAW name: 0 to 16. Inline: a listing asks once per record.
+inline size_t recordRawNameLength(const uint8_t* record) {
+  const uint8_t* field = record + kRawNameOffset;
+#if defined(__SSE2__)
+  // All 16 bytes compared with NUL at once; bit 16 stands for "no NUL".
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
+  const unsigned nuls =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+  return static_cast<size_t>(__builtin_ctz(nuls | (1u << kRawNameFieldSize)));
+#else
+  size_t length = 0;
+  while (length < kRawNameFieldSize && field[length] != 0) ++length;
+  return length;
+#endif
+}
+
+// True when that RAW name equals `name` (length `length`), byte for byte.
+inline bool recordRawNameEquals(const uint8_t* record, const char* name, size_t length) {
+  return length == recordRawNameLength(record) &&
+         std::memcmp(record + kRawNameOffset, name, length) == 0;
+}
+
 // The body of a texture block: 20 raw bytes, the lead word and the RAW name
 // field. The RAW name is the field's bytes before its first NUL; a field with
 // no NUL holds a 16-character name. Nothing past the field is ever read.
@@ -99,11 +151,13 @@ class TextureRecord {
     return reinterpret_cast<const char*>(bytes_ + kRawNameOffset);
   }
   // Length of the RAW name: 0 to 16.
-  size_t rawNameLength() const;
+  size_t rawNameLength() const { return recordRawNameLength(bytes_); }
   std::string rawName() const { return std::string(rawNameData(), rawNameLength()); }
 
   // True when the RAW name equals `name` (length `length`), byte for byte.
-  bool rawNameEquals(const char* name, size_t length) const;
+  bool rawNameEquals(const char* name, size_t length) const {
+    return recordRawNameEquals(bytes_, name, length);
+  }
 
   // Stores `name` and its NUL at the start of the name field, leaving the
   // field's later bytes and the lead word as they were.

@@ -47,66 +47,201 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, bool* versionOk) {
 
 }  // namespace
 
-IoResult TextureLister::onTexture(TextureRecord& record, BinFile&) {
-  // The line is "Found texture: %s\n", put together without a format parse.
-  char line[kTextureLinePrefixLength + kRawNameFieldSize + 1];
-  size_t length = record.rawNameLength();
+IoResult TextureLister::onTexture(const uint8_t* record, BinFile&) {
+  // The line is "Found texture: %s\n", put together without a format parse:
+  // the whole name field is copied, and the newline lands right after the
+  // name, over whatever of the field followed it.
+  constexpr size_t kLongestLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
+  if (kLineBufferSize - used_ < kLongestLine) writeLines();
+  // used_ is kept in a local: the stores into the line below could alias it.
+  const size_t used = used_;
+  char* line = lines_ + used;
   std::memcpy(line, kTextureLinePrefix, kTextureLinePrefixLength);
-  std::memcpy(line + kTextureLinePrefixLength, record.rawNameData(), length);
+  std::memcpy(line + kTextureLinePrefixLength, record + kRawNameOffset, kRawNameFieldSize);
+  const size_t length = recordRawNameLength(record);
   line[kTextureLinePrefixLength + length] = '\n';
-  std::fwrite(line, 1, kTextureLinePrefixLength + length + 1, out_);
+  used_ = used + kTextureLinePrefixLength + length + 1;
   return IoResult::kOk;
+}
+
+void TextureLister::writeLines() {
+  // A failed write leaves the stream's error flag set; the caller that owns
+  // the stream decides what that means.
+  if (used_ > 0) std::fwrite(lines_, 1, used_, out_);
+  used_ = 0;
 }
 
 void TextureLister::report(const BinFile&) {}
 
-IoResult TextureRenamer::onTexture(TextureRecord& record, BinFile& file) {
-  if (!record.rawNameEquals(oldRawName_.data(), oldRawName_.size())) return IoResult::kOk;
-  record.storeRawName(newRawName_.data(), newRawName_.size());
-  return file.rewrite(record.bytes(), kTextureRecordSize);
+IoResult TextureRenamer::onTexture(const uint8_t* record, BinFile& file) {
+  if (!recordRawNameEquals(record, oldRawName_.data(), oldRawName_.size())) return IoResult::kOk;
+  TextureRecord renamed;
+  std::memcpy(renamed.bytes(), record, kTextureRecordSize);
+  renamed.storeRawName(newRawName_.data(), newRawName_.size());
+  return file.rewrite(renamed.bytes(), kTextureRecordSize);
 }
 
 void TextureRenamer::report(const BinFile& closedFile) {
   std::fprintf(out_, "Renamed %" PRIi64 " blocks\n", closedFile.rewritesAccepted());
 }
 
-WalkEnd walkBlocks(BinFile& file, int32_t recordCount, TextureAction& action,
-                   const char* binPath, std::FILE* out) {
+namespace {
+
+// Where and why the block loop stopped: at an end block or an unknown block
+// (result kOk), or on a failed read, skip or texture action.
+struct WalkStop {
+  IoResult result;
+  uint64_t blockStart;
+  uint32_t type;
+};
+
+// How one block went.
+enum class BlockStep {
+  kNext,         // handled or passed over; the next block follows
+  kStop,         // the walk ends here, as the WalkStop says
+  kNotBuffered,  // the block does not lie wholly in the buffer: not taken
+};
+
+// The block stream read through the file, which refills its buffer as
+// needed. Every failure is final.
+class FileBlocks {
+ public:
+  explicit FileBlocks(BinFile& file) : file_(file) {}
+  uint64_t position() const { return file_.position(); }
+  IoResult view(size_t n, const uint8_t** bytes) { return file_.view(n, bytes); }
+  IoResult skip(uint64_t n) { return file_.skip(n); }
+  BlockStep viewFailed(IoResult r, uint64_t blockStart, uint32_t type, WalkStop* stop) {
+    *stop = {r, blockStart, type};
+    return BlockStep::kStop;
+  }
+  void syncFile() {}
+
+ private:
+  BinFile& file_;
+};
+
+// The block stream as far as the buffer already holds it, with the position
+// kept in a local: a run of small blocks costs no call and no trip through
+// memory per block. A block that does not lie wholly in the buffer is put
+// back, to be taken through FileBlocks. Skips are checked against the
+// file's size exactly as the file checks them.
+class BufferedBlocks {
+ public:
+  explicit BufferedBlocks(BinFile& file)
+      : file_(file), start_(file.position()), pos_(start_), size_(file.size()) {
+    length_ = file.buffered(&data_);
+  }
+  uint64_t position() const { return pos_; }
+  IoResult view(size_t n, const uint8_t** bytes) {
+    const uint64_t offset = pos_ - start_;
+    if (offset > length_ || length_ - offset < n) return IoResult::kEnd;
+    *bytes = data_ + static_cast<size_t>(offset);
+    pos_ += n;
+    return IoResult::kOk;
+  }
+  IoResult skip(uint64_t n) {
+    if (pos_ > size_ || n > size_ - pos_) return IoResult::kEnd;
+    pos_ += n;
+    return IoResult::kOk;
+  }
+  BlockStep viewFailed(IoResult, uint64_t blockStart, uint32_t, WalkStop*) {
+    pos_ = blockStart;
+    return BlockStep::kNotBuffered;
+  }
+  // Brings the file's position to this one's, as the texture action and
+  // the next reads through the file expect.
+  void syncFile() { file_.advanceTo(pos_); }
+
+ private:
+  BinFile& file_;
+  const uint8_t* data_ = nullptr;  // the buffered byte at start_
+  size_t length_ = 0;
+  const uint64_t start_;
+  uint64_t pos_;
+  const uint64_t size_;
+};
+
+// Takes the block at the position of `blocks`. perRecordBody is the size of
+// a per-record block after its type word.
+template <typename Blocks, typename Action>
+inline BlockStep walkBlock(Blocks& blocks, uint64_t perRecordBody, Action& action,
+                           BinFile& file, WalkStop* stop) {
+  const uint64_t blockStart = blocks.position();
+  const uint8_t* bytes;
+  IoResult r = blocks.view(kWordSize, &bytes);
+  if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, 0, stop);
+  const uint32_t type = decodeU32(bytes);
+  switch (classifyBlockType(type)) {
+    case BlockKind::kEnd:
+    case BlockKind::kUnknown:
+      *stop = {IoResult::kOk, blockStart, type};
+      return BlockStep::kStop;
+    case BlockKind::kPerRecord:
+      r = blocks.skip(perRecordBody);
+      break;
+    case BlockKind::kTexture:
+      r = blocks.view(kTextureRecordSize, &bytes);
+      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
+      blocks.syncFile();
+      r = action.onTexture(bytes, file);
+      break;
+    case BlockKind::kCounted:
+      r = blocks.view(kCountedHeadSize, &bytes);
+      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
+      r = blocks.skip(itemBytes(decodeI32(bytes), kItemRecordSize));
+      break;
+    case BlockKind::kCountedWords:
+      r = blocks.view(kCountedHeadSize, &bytes);
+      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
+      r = blocks.skip(itemBytes(decodeI32(bytes), kCountedWordSize));
+      break;
+  }
+  if (r == IoResult::kOk) return BlockStep::kNext;
+  *stop = {r, blockStart, type};
+  return BlockStep::kStop;
+}
+
+template <typename Action>
+WalkStop walkToStop(BinFile& file, int32_t recordCount, Action& action) {
   const uint64_t perRecordBody =
       itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize;
-  uint8_t word[kWordSize];
-  uint8_t head[kCountedHeadSize];
-  TextureRecord record;
+  WalkStop stop{};
   for (;;) {
-    const uint64_t blockStart = file.position();
-    IoResult r = file.read(word, kWordSize);
-    if (r != IoResult::kOk) return failedWalk(r, blockStart, binPath, out);
-    const uint32_t type = decodeU32(word);
-    switch (classifyBlockType(type)) {
-      case BlockKind::kEnd:
-        return WalkEnd::kEndMarker;
-      case BlockKind::kPerRecord:
-        r = file.skip(perRecordBody);
-        break;
-      case BlockKind::kTexture:
-        r = file.read(record.bytes(), kTextureRecordSize);
-        if (r == IoResult::kOk) r = action.onTexture(record, file);
-        break;
-      case BlockKind::kCounted:
-        r = file.read(head, kCountedHeadSize);
-        if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(head), kItemRecordSize));
-        break;
-      case BlockKind::kCountedWords:
-        r = file.read(head, kCountedHeadSize);
-        if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(head), kCountedWordSize));
-        break;
-      case BlockKind::kUnknown:
-        std::fprintf(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
-                     static_cast<unsigned>(type), file.position() - kWordSize);
-        return WalkEnd::kUnknownBlock;
-    }
-    if (r != IoResult::kOk) return failedWalk(r, blockStart, binPath, out);
+    // As many blocks as the buffer holds, then the one that it does not
+    // hold in full, through the file.
+    BufferedBlocks buffered(file);
+    BlockStep step;
+    do {
+      step = walkBlock(buffered, perRecordBody, action, file, &stop);
+    } while (step == BlockStep::kNext);
+    buffered.syncFile();
+    if (step == BlockStep::kStop) return stop;
+    FileBlocks direct(file);
+    if (walkBlock(direct, perRecordBody, action, file, &stop) == BlockStep::kStop) return stop;
   }
+}
+
+}  // namespace
+
+WalkEnd walkBlocks(BinFile& file, int32_t recordCount, TextureAction& action,
+                   const char* binPath, std::FILE* out) {
+  // The tool's own two actions get a loop each, with their texture call
+  // made directly; any other action is called through the base class.
+  WalkStop stop;
+  if (auto* lister = dynamic_cast<TextureLister*>(&action)) {
+    stop = walkToStop(file, recordCount, *lister);
+  } else if (auto* renamer = dynamic_cast<TextureRenamer*>(&action)) {
+    stop = walkToStop(file, recordCount, *renamer);
+  } else {
+    stop = walkToStop(file, recordCount, action);
+  }
+  // Lines the action held back come before the walk's own message.
+  action.endOfWalk();
+  if (stop.result != IoResult::kOk) return failedWalk(stop.result, stop.blockStart, binPath, out);
+  if (classifyBlockType(stop.type) == BlockKind::kEnd) return WalkEnd::kEndMarker;
+  std::fprintf(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
+               static_cast<unsigned>(stop.type), stop.blockStart);
+  return WalkEnd::kUnknownBlock;
 }
 
 int runTool(const RunRequest& request, std::FILE* out) {

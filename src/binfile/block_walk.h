@@ -19,22 +19,35 @@ namespace velkor {
 class TextureAction {
  public:
   virtual ~TextureAction() = default;
-  // Called with each texture record read in full; `file` stands just past
-  // it. Returns kOk, or the failure that must stop the walk at once.
-  virtual IoResult onTexture(TextureRecord& record, BinFile& file) = 0;
+  // Called with each texture record read in full: `record` points at its
+  // kTextureRecordSize bytes where they lie in the file's buffer, and `file`
+  // stands just past it. Returns kOk, or the failure that must stop the walk
+  // at once.
+  virtual IoResult onTexture(const uint8_t* record, BinFile& file) = 0;
+  // Called once when the walk stops, before the walk prints anything of its
+  // own: whatever the action still holds back for the output goes out now.
+  virtual void endOfWalk() {}
   // Called once, after the file has been closed.
   virtual void report(const BinFile& closedFile) = 0;
 };
 
-// Prints the RAW name of every texture.
+// Prints the RAW name of every texture. The lines are gathered in the
+// lister's own buffer and handed to `out` a buffer at a time, so a listing
+// costs a few copies per line rather than a locked stdio call.
 class TextureLister final : public TextureAction {
  public:
   explicit TextureLister(std::FILE* out) : out_(out) {}
-  IoResult onTexture(TextureRecord& record, BinFile& file) override;
+  IoResult onTexture(const uint8_t* record, BinFile& file) override;
+  void endOfWalk() override { writeLines(); }
   void report(const BinFile& closedFile) override;
 
  private:
+  static constexpr size_t kLineBufferSize = 32 * 1024;
+  void writeLines();
+
   std::FILE* out_;
+  size_t used_ = 0;  // bytes of lines_ not yet handed to out_
+  char lines_[kLineBufferSize];
 };
 
 // Writes a new RAW name into every texture whose name equals the old one.
@@ -43,7 +56,7 @@ class TextureRenamer final : public TextureAction {
   TextureRenamer(const std::string& oldRawName, const std::string& newRawName,
                  std::FILE* out)
       : oldRawName_(oldRawName), newRawName_(newRawName), out_(out) {}
-  IoResult onTexture(TextureRecord& record, BinFile& file) override;
+  IoResult onTexture(const uint8_t* record, BinFile& file) override;
   // Prints how many records were rewritten, counting only those whose bytes
   // the system accepted.
   void report(const BinFile& closedFile) override;
