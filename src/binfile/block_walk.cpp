@@ -1,6 +1,8 @@
 #include "binfile/block_walk.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -95,130 +97,133 @@ struct WalkStop {
   uint32_t type;
 };
 
-// How one block went.
-enum class BlockStep {
-  kNext,         // handled or passed over; the next block follows
-  kStop,         // the walk ends here, as the WalkStop says
-  kNotBuffered,  // the block does not lie wholly in the buffer: not taken
-};
-
-// The block stream read through the file, which refills its buffer as
-// needed. Every failure is final.
-class FileBlocks {
- public:
-  explicit FileBlocks(BinFile& file) : file_(file) {}
-  uint64_t position() const { return file_.position(); }
-  IoResult view(size_t n, const uint8_t** bytes) { return file_.view(n, bytes); }
-  IoResult skip(uint64_t n) { return file_.skip(n); }
-  BlockStep viewFailed(IoResult r, uint64_t blockStart, uint32_t type, WalkStop* stop) {
-    *stop = {r, blockStart, type};
-    return BlockStep::kStop;
-  }
-  void syncFile() {}
-
- private:
-  BinFile& file_;
-};
-
-// The block stream as far as the buffer already holds it, with the position
-// kept in a local: a run of small blocks costs no call and no trip through
-// memory per block. A block that does not lie wholly in the buffer is put
-// back, to be taken through FileBlocks. Skips are checked against the
-// file's size exactly as the file checks them.
-class BufferedBlocks {
- public:
-  explicit BufferedBlocks(BinFile& file)
-      : file_(file), start_(file.position()), pos_(start_), size_(file.size()) {
-    length_ = file.buffered(&data_);
-  }
-  uint64_t position() const { return pos_; }
-  IoResult view(size_t n, const uint8_t** bytes) {
-    const uint64_t offset = pos_ - start_;
-    if (offset > length_ || length_ - offset < n) return IoResult::kEnd;
-    *bytes = data_ + static_cast<size_t>(offset);
-    pos_ += n;
-    return IoResult::kOk;
-  }
-  IoResult skip(uint64_t n) {
-    if (pos_ > size_ || n > size_ - pos_) return IoResult::kEnd;
-    pos_ += n;
-    return IoResult::kOk;
-  }
-  BlockStep viewFailed(IoResult, uint64_t blockStart, uint32_t, WalkStop*) {
-    pos_ = blockStart;
-    return BlockStep::kNotBuffered;
-  }
-  // Brings the file's position to this one's, as the texture action and
-  // the next reads through the file expect.
-  void syncFile() { file_.advanceTo(pos_); }
-
- private:
-  BinFile& file_;
-  const uint8_t* data_ = nullptr;  // the buffered byte at start_
-  size_t length_ = 0;
-  const uint64_t start_;
-  uint64_t pos_;
-  const uint64_t size_;
-};
-
-// Takes the block at the position of `blocks`. perRecordBody is the size of
-// a per-record block after its type word.
-template <typename Blocks, typename Action>
-inline BlockStep walkBlock(Blocks& blocks, uint64_t perRecordBody, Action& action,
-                           BinFile& file, WalkStop* stop) {
-  const uint64_t blockStart = blocks.position();
+// Takes the block at the file's position through the file, which refills
+// its buffer as needed. Returns false, with *stop set, when the walk ends
+// at this block.
+template <typename Action>
+bool takeBlock(BinFile& file, int32_t recordCount, Action& action, WalkStop* stop) {
+  const uint64_t blockStart = file.position();
   const uint8_t* bytes;
-  IoResult r = blocks.view(kWordSize, &bytes);
-  if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, 0, stop);
+  IoResult r = file.view(kWordSize, &bytes);
+  if (r != IoResult::kOk) {
+    *stop = {r, blockStart, 0};
+    return false;
+  }
   const uint32_t type = decodeU32(bytes);
   switch (classifyBlockType(type)) {
     case BlockKind::kEnd:
     case BlockKind::kUnknown:
       *stop = {IoResult::kOk, blockStart, type};
-      return BlockStep::kStop;
+      return false;
     case BlockKind::kPerRecord:
-      r = blocks.skip(perRecordBody);
+      r = file.skip(itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize);
       break;
     case BlockKind::kTexture:
-      r = blocks.view(kTextureRecordSize, &bytes);
-      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
-      blocks.syncFile();
-      r = action.onTexture(bytes, file);
+      r = file.view(kTextureRecordSize, &bytes);
+      if (r == IoResult::kOk) r = action.onTexture(bytes, file);
       break;
     case BlockKind::kCounted:
-      r = blocks.view(kCountedHeadSize, &bytes);
-      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
-      r = blocks.skip(itemBytes(decodeI32(bytes), kItemRecordSize));
+      r = file.view(kCountedHeadSize, &bytes);
+      if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(bytes), kItemRecordSize));
       break;
     case BlockKind::kCountedWords:
-      r = blocks.view(kCountedHeadSize, &bytes);
-      if (r != IoResult::kOk) return blocks.viewFailed(r, blockStart, type, stop);
-      r = blocks.skip(itemBytes(decodeI32(bytes), kCountedWordSize));
+      r = file.view(kCountedHeadSize, &bytes);
+      if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(bytes), kCountedWordSize));
       break;
   }
-  if (r == IoResult::kOk) return BlockStep::kNext;
+  if (r == IoResult::kOk) return true;
   *stop = {r, blockStart, type};
-  return BlockStep::kStop;
+  return false;
+}
+
+// The bytes at a block's start that decide how large it is: the type word
+// and, at most, a counted head or a texture record.
+constexpr size_t kLongestBlockStart = kWordSize + kCountedHeadSize;
+static_assert(kCountedHeadSize == kTextureRecordSize, "both follow the type word");
+
+// Takes blocks straight from the bytes that the buffer holds, with the
+// position in a local, while each block's start lies wholly there and the
+// block is a texture or one to pass over whose items the file holds. It
+// stops, the file's position at the first block that it did not take, at
+// anything else: an end or unknown block, a block cut by the end of the
+// buffer or of the file. takeBlock() takes that one, with the same outcome
+// as if this loop had never run. Returns false, with *stop set, only when
+// the texture action failed.
+//
+// Block sizes come from a switch on the kind rather than from a table: the
+// processor predicts the kind and computes the next block's offset without
+// waiting for a table look-up.
+template <typename Action>
+bool takeBufferedBlocks(BinFile& file, uint64_t perRecordSize, Action& action,
+                        WalkStop* stop) {
+  const uint8_t* data = nullptr;
+  const uint64_t start = file.position();
+  const uint64_t fileLeft = file.size() > start ? file.size() - start : 0;
+  // Only bytes within the file's size: past it, takeBlock() decides.
+  const size_t length =
+      static_cast<size_t>(std::min<uint64_t>(file.buffered(&data), fileLeft));
+  // The next block's offset from start is block - data. The loop carries a
+  // pointer rather than an offset: one addition less between a block's
+  // count and the next block's type word.
+  const uint8_t* block = data;
+  const uint8_t* const end = data + length;
+  while (end - block >= static_cast<ptrdiff_t>(kLongestBlockStart)) {
+    const uint32_t type = decodeU32(block);
+    uint64_t size;
+    switch (classifyBlockType(type)) {
+      case BlockKind::kTexture: {
+        const uint8_t* record = block + kWordSize;
+        block = record + kTextureRecordSize;
+        file.advanceTo(start + static_cast<size_t>(block - data));
+        const IoResult r = action.onTexture(record, file);
+        if (r != IoResult::kOk) {
+          *stop = {r, start + static_cast<size_t>(record - kWordSize - data), type};
+          return false;
+        }
+        continue;
+      }
+      case BlockKind::kPerRecord:
+        size = perRecordSize;
+        break;
+      case BlockKind::kCounted:
+        size = kWordSize + kCountedHeadSize +
+               itemBytes(decodeI32(block + kWordSize), kItemRecordSize);
+        break;
+      case BlockKind::kCountedWords:
+        size = kWordSize + kCountedHeadSize +
+               itemBytes(decodeI32(block + kWordSize), kCountedWordSize);
+        break;
+      case BlockKind::kEnd:
+      case BlockKind::kUnknown:
+      default:
+        file.advanceTo(start + static_cast<size_t>(block - data));
+        return true;
+    }
+    const size_t here = static_cast<size_t>(block - data);
+    if (size > static_cast<size_t>(end - block)) {
+      // The block runs past the buffer. If the file holds it, the next
+      // block is read afresh; if not, takeBlock() finds it cut.
+      if (size <= fileLeft - here) {
+        file.advanceTo(start + here + size);
+        return true;
+      }
+      break;
+    }
+    block += size;
+  }
+  file.advanceTo(start + static_cast<size_t>(block - data));
+  return true;
 }
 
 template <typename Action>
 WalkStop walkToStop(BinFile& file, int32_t recordCount, Action& action) {
-  const uint64_t perRecordBody =
-      itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize;
+  const uint64_t perRecordSize =
+      kWordSize + itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize;
   WalkStop stop{};
-  for (;;) {
-    // As many blocks as the buffer holds, then the one that it does not
-    // hold in full, through the file.
-    BufferedBlocks buffered(file);
-    BlockStep step;
-    do {
-      step = walkBlock(buffered, perRecordBody, action, file, &stop);
-    } while (step == BlockStep::kNext);
-    buffered.syncFile();
-    if (step == BlockStep::kStop) return stop;
-    FileBlocks direct(file);
-    if (walkBlock(direct, perRecordBody, action, file, &stop) == BlockStep::kStop) return stop;
+  while (takeBufferedBlocks(file, perRecordSize, action, &stop) &&
+         takeBlock(file, recordCount, action, &stop)) {
   }
+  return stop;
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class TextureLister final : public TextureAction {
   void report(const BinFile& closedFile) override;
 
  private:
-  static constexpr size_t kLineBufferSize = 32 * 1024;
+  static constexpr size_t kLineBufferSize = 64 * 1024;
   void writeLines();
 
   std::FILE* out_;
