@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
       {"not-bin", encodeFuzzCase("abc", "d", notBin)},
       {"stretched", encodeFuzzCase("t", "u", everyKind(), velkor::kFuzzNoFault, 0,
                                    velkor::kFuzzStretch | 10)},
+      {"stretched-gap", encodeFuzzCase("brick01", "b", example, velkor::kFuzzNoFault, 0,
+                                       velkor::kFuzzStretch | velkor::kFuzzStretchLater | 5)},
       {"fault", encodeFuzzCase("brick01", "b", example, velkor::kFuzzFirstFault + 4, 7,
                                velkor::kFuzzStretch | 3)},
   };

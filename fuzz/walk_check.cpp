@@ -34,7 +34,7 @@ uint64_t itemsOf(uint32_t countWord, uint64_t itemSize) {
   return countWord >= 1 && countWord <= 0x7fffffffu ? countWord * itemSize : 0;
 }
 
-enum class Stop { kNotBin, kEndBlock, kUnknown, kIncomplete };
+enum class Stop { kNotBin, kEndBlock, kUnknown, kIncomplete, kWhole };
 
 struct Reference {
   Stop stop = Stop::kNotBin;
@@ -53,49 +53,48 @@ bool blockStreamStart(const std::vector<uint8_t>& f, uint64_t* start, uint64_t* 
   return true;
 }
 
+// The block whose type word is at `at`: kWhole with *next set past it, or
+// why the walk stops there.
+Stop blockAt(const std::vector<uint8_t>& f, uint64_t at, uint64_t perRecordItems, uint64_t* next) {
+  const uint64_t size = f.size();
+  auto fits = [&](uint64_t from, uint64_t n) { return from <= size && n <= size - from; };
+  if (!fits(at, 4)) return Stop::kIncomplete;
+  const uint32_t type = wordAt(f, at);
+  const uint64_t body = at + 4;
+  uint64_t length;
+  switch (type) {
+    case 0:
+      return Stop::kEndBlock;
+    case 3:
+      length = perRecordItems + 8;
+      break;
+    case 13:
+      length = 20;
+      break;
+    case 14: case 17: case 24: case 41: case 51: case 52: case 65: case 25:
+      if (!fits(body, 20)) return Stop::kIncomplete;
+      length = 20 + itemsOf(wordAt(f, body), type == 25 ? 4 : 12);
+      break;
+    default:
+      return Stop::kUnknown;
+  }
+  if (!fits(body, length)) return Stop::kIncomplete;
+  *next = body + length;
+  return Stop::kWhole;
+}
+
 Reference walkReference(const std::vector<uint8_t>& f) {
   Reference ref;
   uint64_t at, perRecordItems;
   if (!blockStreamStart(f, &at, &perRecordItems)) return ref;
-  const uint64_t size = f.size();
-  auto fits = [&](uint64_t from, uint64_t n) { return from <= size && n <= size - from; };
   for (;;) {
+    uint64_t next;
+    ref.stop = blockAt(f, at, perRecordItems, &next);
     ref.stopOffset = at;
-    if (!fits(at, 4)) {
-      ref.stop = Stop::kIncomplete;
-      return ref;
-    }
-    const uint32_t type = wordAt(f, at);
-    const uint64_t body = at + 4;
-    uint64_t length;
-    switch (type) {
-      case 0:
-        ref.stop = Stop::kEndBlock;
-        return ref;
-      case 3:
-        length = perRecordItems + 8;
-        break;
-      case 13:
-        length = 20;
-        break;
-      case 14: case 17: case 24: case 41: case 51: case 52: case 65: case 25:
-        if (!fits(body, 20)) {
-          ref.stop = Stop::kIncomplete;
-          return ref;
-        }
-        length = 20 + itemsOf(wordAt(f, body), type == 25 ? 4 : 12);
-        break;
-      default:
-        ref.stop = Stop::kUnknown;
-        ref.unknownType = type;
-        return ref;
-    }
-    if (!fits(body, length)) {
-      ref.stop = Stop::kIncomplete;
-      return ref;
-    }
-    if (type == 13) ref.nameFields.push_back(body + 4);
-    at = body + length;
+    if (ref.stop == Stop::kUnknown) ref.unknownType = wordAt(f, at);
+    if (ref.stop != Stop::kWhole) return ref;
+    if (wordAt(f, at) == 13) ref.nameFields.push_back(at + 8);
+    at = next;
   }
 }
 
@@ -110,6 +109,7 @@ std::string stopLine(const Reference& ref) {
     case Stop::kNotBin:
       return std::string(kPath) + " is not a valid BIN file\n";
     case Stop::kEndBlock:
+    case Stop::kWhole:
       return "";
     case Stop::kUnknown:
       std::snprintf(line, sizeof line, "Found unknown %x block at %" PRIx64 ", leaving\n",
@@ -308,14 +308,22 @@ std::string checkRename(const FuzzCase& c, const Reference& ref) {
   return "";
 }
 
-// Puts a counted block at the start of the block stream, long enough that
-// what follows begins `back` bytes before the end of the first read buffer.
-void stretch(std::vector<uint8_t>* file, uint64_t back) {
+// Puts a counted block into the block stream. At its start, the block is
+// long enough that what follows begins `low` bytes before the end of the
+// first read buffer. After its first block, the block is (low + 1) KiB long,
+// so that renames before and after it lie near or far apart.
+void stretch(std::vector<uint8_t>* file, uint64_t low, bool afterFirstBlock) {
   uint64_t start, perRecordItems;
   if (!blockStreamStart(*file, &start, &perRecordItems)) return;
-  const uint64_t end = BinFile::kBufferSize - back;
-  if (start + 24 > end) return;
-  const uint64_t items = (end - start - 24) / 12;
+  uint64_t items;
+  if (afterFirstBlock) {
+    if (blockAt(*file, start, perRecordItems, &start) != Stop::kWhole) return;
+    items = (low + 1) * 1024 / 12;
+  } else {
+    const uint64_t end = BinFile::kBufferSize - low;
+    if (start + 24 > end) return;
+    items = (end - start - 24) / 12;
+  }
   std::vector<uint8_t> block(24 + items * 12, 0xee);
   const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
   for (int w = 0; w < 2; ++w)
@@ -342,7 +350,7 @@ bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out) {
   out->failAt = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
   out->failingWriteAccepts = data[3] % 64;
   out->file.assign(p, p + left);
-  if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63);
+  if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63, data[4] & kFuzzStretchLater);
   return true;
 }
 

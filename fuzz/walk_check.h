@@ -11,9 +11,11 @@
 //   byte 2   below 160: no fault; else the in-memory file fails its
 //            operation number (byte 2 - 159)
 //   byte 3   bytes that the failing write still accepts, modulo 64
-//   byte 4   bit 7 set: a counted block is put in front of the block stream
-//            so that the rest lies across the end of the first read buffer;
-//            bits 0-5: how many bytes before that end the block stops
+//   byte 4   bit 7 set: a counted block is put into the block stream.
+//            Bit 6 clear: at its start, ending (bits 0-5) bytes before the
+//            end of the first read buffer, so that the rest lies across it.
+//            Bit 6 set: after its first block, (bits 0-5) + 1 KiB long, so
+//            that the blocks around it lie near or far apart.
 //   then     the old name, the new name, the file
 //
 // A name ends early at a NUL byte, as a name from the command line would.
@@ -31,6 +33,7 @@ constexpr size_t kFuzzHeaderSize = 5;
 constexpr uint8_t kFuzzNoFault = 0;
 constexpr uint8_t kFuzzFirstFault = 160;
 constexpr uint8_t kFuzzStretch = 0x80;
+constexpr uint8_t kFuzzStretchLater = 0x40;
 
 struct FuzzCase {
   std::string oldName;

@@ -150,6 +150,8 @@ TEST(PosixFile, ReadOnlyFileIsRefused) {
   ScratchDir dir;
   const std::string path = dir.path("ro.bin");
   writeWholeFile(path, example);
+  // Anyone may reach and read the file; only writing it is denied.
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   for (bool rename : {false, true}) {
     RunRequest request = rename ? renameRequest("brick01", "b") : listRequest();
@@ -208,9 +210,9 @@ TEST(PosixFile, FilesHeldByOthersAreRefusedAndUntouched) {
   }
 }
 
-// Two runs at once on one file: the second is refused while the first holds
-// it.
-TEST(PosixFile, SecondOpenWaitsForNobody) {
+// Two runs at once on one file: the second is refused at once while the
+// first holds it.
+TEST(PosixFile, SecondOpenIsRefusedWhileTheFirstHolds) {
   ScratchDir dir;
   const std::string path = dir.path("a.bin");
   writeWholeFile(path, exampleBinFile());
