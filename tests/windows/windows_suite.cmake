@@ -85,8 +85,10 @@ set(velkor_wine_env
 add_test(NAME wine.prefix COMMAND ${VELKOR_WINEBOOT} -i)
 set_tests_properties(wine.prefix PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_SETUP velkor_wine TIMEOUT 600)
-# Ends what wine left running for the prefix, once the tests are done.
-add_test(NAME wine.shutdown COMMAND ${VELKOR_WINESERVER} -k)
+# Ends what wine left running for the prefix, once the tests are done. The
+# server may have stopped on its own already, and then -k reports failure:
+# that is not a fault of the suite.
+add_test(NAME wine.shutdown COMMAND sh -c "\"$1\" -k || true" sh ${VELKOR_WINESERVER})
 set_tests_properties(wine.shutdown PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_CLEANUP velkor_wine)
 
