@@ -47,22 +47,24 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, bool* versionOk) {
   return file.skip(itemBytes(*recordCount, kItemRecordSize));
 }
 
-}  // namespace
-
-IoResult TextureLister::onTexture(const uint8_t* record, BinFile&) {
-  // The line is "Found texture: %s\n", put together without a format parse:
-  // the whole name field is copied, and the newline lands right after the
-  // name, over whatever of the field followed it.
-  constexpr size_t kLongestLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
-  if (kLineBufferSize - used_ < kLongestLine) writeLines();
-  // used_ is kept in a local: the stores into the line below could alias it.
-  const size_t used = used_;
-  char* line = lines_ + used;
+// Puts "Found texture: %s\n" for the record at `record` at `line`, without
+// a format parse, and returns its length: the whole name field is copied,
+// and the newline lands right after the name, over whatever of the field
+// followed it. REQUIRES: kLongestTextureLine bytes writable at line.
+constexpr size_t kLongestTextureLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
+inline size_t putTextureLine(char* line, const uint8_t* record) {
   std::memcpy(line, kTextureLinePrefix, kTextureLinePrefixLength);
   std::memcpy(line + kTextureLinePrefixLength, record + kRawNameOffset, kRawNameFieldSize);
   const size_t length = recordRawNameLength(record);
   line[kTextureLinePrefixLength + length] = '\n';
-  used_ = used + kTextureLinePrefixLength + length + 1;
+  return kTextureLinePrefixLength + length + 1;
+}
+
+}  // namespace
+
+IoResult TextureLister::onTexture(const uint8_t* record, BinFile&) {
+  if (kLineBufferSize - used_ < kLongestTextureLine) writeLines();
+  used_ += putTextureLine(lines_ + used_, record);
   return IoResult::kOk;
 }
 
@@ -141,6 +143,93 @@ bool takeBlock(BinFile& file, int32_t recordCount, Action& action, WalkStop* sto
 constexpr size_t kLongestBlockStart = kWordSize + kCountedHeadSize;
 static_assert(kCountedHeadSize == kTextureRecordSize, "both follow the type word");
 
+// How the loop over buffered blocks calls the texture action: as is, for
+// any action but the lister.
+template <typename Action>
+class TextureCalls {
+ public:
+  explicit TextureCalls(Action& action) : action_(action) {}
+  IoResult onTexture(const uint8_t* record, BinFile& file) {
+    return action_.onTexture(record, file);
+  }
+
+ private:
+  Action& action_;
+};
+
+}  // namespace
+
+// The lister's texture call for a run of textures taken from the buffer.
+// Where a line goes in the lister's buffer depends on the lengths of all the
+// names before it, and each length waits for its name to be loaded; stores
+// whose places are known that late hold up the loads of the blocks after
+// them too. So the run lists in two steps. Each record's name field goes
+// into a slot of fixed place, after a "Found texture: " written there once,
+// and its name length beside it. Every kSlots records, and when the run
+// ends, the slots are copied one after another into the lister's buffer,
+// each with its newline: there every place depends only on lengths already
+// at hand. The bytes are those that onTexture() would have put there.
+class ListerRun {
+ public:
+  explicit ListerRun(TextureLister& lister) : lister_(lister) {
+    for (char* slot : slots_) std::memcpy(slot, kTextureLinePrefix, kTextureLinePrefixLength);
+  }
+  ListerRun(const ListerRun&) = delete;
+  ListerRun& operator=(const ListerRun&) = delete;
+  ~ListerRun() { drain(); }
+
+  IoResult onTexture(const uint8_t* record, BinFile&) {
+    std::memcpy(slots_[pending_] + kTextureLinePrefixLength, record + kRawNameOffset,
+                kRawNameFieldSize);
+    lengths_[pending_] = static_cast<uint8_t>(recordRawNameLength(record));
+    if (++pending_ == kSlots) drain();
+    return IoResult::kOk;
+  }
+
+ private:
+  static constexpr size_t kSlots = 64;
+  static constexpr size_t kSlotSize = kTextureLinePrefixLength + kRawNameFieldSize + 1;
+
+  // Not inlined into the walk's loop: a call every kSlots records costs
+  // less than the registers that the loop would lose to it.
+#if defined(__GNUC__)
+  __attribute__((noinline))
+#endif
+  void drain() {
+    // Locals throughout: the stores into the lines could alias any member.
+    TextureLister& lister = lister_;
+    const size_t pending = pending_;
+    size_t used = lister.used_;
+    for (size_t i = 0; i < pending; ++i) {
+      if (TextureLister::kLineBufferSize - used < kSlotSize) {
+        lister.used_ = used;
+        lister.writeLines();
+        used = 0;
+      }
+      char* line = lister.lines_ + used;
+      const size_t newline = kTextureLinePrefixLength + lengths_[i];
+      std::memcpy(line, slots_[i], kSlotSize);
+      line[newline] = '\n';
+      used += newline + 1;
+    }
+    lister.used_ = used;
+    pending_ = 0;
+  }
+
+  TextureLister& lister_;
+  size_t pending_ = 0;  // slots filled
+  char slots_[kSlots][kSlotSize];
+  uint8_t lengths_[kSlots];
+};
+
+namespace {
+
+template <>
+class TextureCalls<TextureLister> : public ListerRun {
+ public:
+  using ListerRun::ListerRun;
+};
+
 // Takes blocks straight from the bytes that the buffer holds, with the
 // position in a local, while each block's start lies wholly there and the
 // block is a texture or one to pass over whose items the file holds. It
@@ -167,6 +256,7 @@ bool takeBufferedBlocks(BinFile& file, uint64_t perRecordSize, Action& action,
   // count and the next block's type word.
   const uint8_t* block = data;
   const uint8_t* const end = data + length;
+  TextureCalls<Action> calls(action);
   while (end - block >= static_cast<ptrdiff_t>(kLongestBlockStart)) {
     const uint32_t type = decodeU32(block);
     uint64_t size;
@@ -175,7 +265,7 @@ bool takeBufferedBlocks(BinFile& file, uint64_t perRecordSize, Action& action,
         const uint8_t* record = block + kWordSize;
         block = record + kTextureRecordSize;
         file.advanceTo(start + static_cast<size_t>(block - data));
-        const IoResult r = action.onTexture(record, file);
+        const IoResult r = calls.onTexture(record, file);
         if (r != IoResult::kOk) {
           *stop = {r, start + static_cast<size_t>(record - kWordSize - data), type};
           return false;

@@ -42,6 +42,10 @@ class TextureLister final : public TextureAction {
   void report(const BinFile& closedFile) override;
 
  private:
+  // The walk's loop over buffered blocks holds the fill level in a local
+  // while it lists a run of textures.
+  friend class ListerRun;
+
   static constexpr size_t kLineBufferSize = 64 * 1024;
   void writeLines();
 

@@ -6,10 +6,12 @@
 #include "cli/command_line.h"
 
 int main(int argc, char** argv) {
-  // One large buffer for all of standard output: a listing is many short
-  // lines. Everything is written before exit.
-  static char outputBuffer[64 * 1024];
-  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  // Standard output is not buffered by the C library: a listing gathers its
+  // lines in a large buffer of its own and hands them over a buffer at a
+  // time, which then go straight to the system; a second buffer here would
+  // only copy every line once more. The few other messages go out whole,
+  // one write each, in the order they are printed.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
 
   velkor::ParsedCommandLine parsed = velkor::parseCommandLine(argc, argv, stdout);
   int status = parsed.accepted ? velkor::runTool(parsed.request, stdout) : parsed.status;

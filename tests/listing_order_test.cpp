@@ -1,0 +1,106 @@
+// A listing longer than every buffer on its way out: the texture lines are
+// held back and written a buffer at a time, and whatever ends the walk must
+// still come after all of them, with no line lost, doubled or cut.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bin_writer.h"
+#include "binfile/bin_file.h"
+#include "test_support.h"
+
+namespace velkor {
+namespace {
+
+struct LongListing {
+  std::vector<uint8_t> file;  // ends right after the last texture
+  std::string lines;          // what listing all its textures prints
+};
+
+// Textures with names of every length from 0 to 16, among blocks of sizes
+// that put texture records across the ends of the read buffer at many
+// different offsets. The lines far exceed the lister's line buffer.
+LongListing longListing() {
+  LongListing l;
+  BinWriter w(&l.file);
+  w.prologue(2);
+  for (int i = 0; i < 30000; ++i) {
+    std::string name;
+    for (int c = 0; c < i % 17; ++c) name += static_cast<char>('a' + (i + c) % 26);
+    w.texture(name, static_cast<uint32_t>(i), 0x61);
+    l.lines += "Found texture: " + name + "\n";
+    if (i % 3 == 0) w.counted(kCountedBlockTypes[i % 7], i % 5);
+    if (i % 7 == 0) w.countedWords(i % 11);
+    if (i % 13 == 0) w.perRecord(2);
+  }
+  return l;
+}
+
+std::string atOffset(const char* format, uint64_t offset) {
+  char line[80];
+  std::snprintf(line, sizeof line, format, offset);
+  return line;
+}
+
+TEST(ListingOrder, EveryLineBeforeTheMessageThatEndsTheWalk) {
+  const LongListing base = longListing();
+  ASSERT_GT(base.file.size(), 4 * BinFile::kBufferSize);
+  ASSERT_GT(base.lines.size(), 4 * 64 * 1024u);
+
+  struct Case {
+    const char* name;
+    void (*ending)(BinWriter&);
+    size_t cut;         // bytes taken off the end of the file afterwards
+    const char* last;   // the message after the lines, with the ending's offset
+    int status;
+  } cases[] = {
+      {"end block", [](BinWriter& w) { w.endBlock(); }, 0, "", 0},
+      {"unknown block", [](BinWriter& w) { w.word(15).texture("never"); }, 0,
+       "Found unknown f block at %" PRIx64 ", leaving\n", 0},
+      {"texture cut short", [](BinWriter& w) { w.texture("cut"); }, 5,
+       "Found incomplete block at %" PRIx64 ", leaving\n", 1},
+      {"counted items cut short", [](BinWriter& w) { w.counted(52, 1000); }, 1,
+       "Found incomplete block at %" PRIx64 ", leaving\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LongListing l = base;
+    const uint64_t endingAt = l.file.size();
+    BinWriter w(&l.file);
+    c.ending(w);
+    l.file.resize(l.file.size() - c.cut);
+    RunOutcome r = runOnBytes(l.file, listRequest());
+    EXPECT_EQ(r.status, c.status);
+    // Compared whole: a mismatch anywhere in half a megabyte of lines.
+    EXPECT_TRUE(r.output == l.lines + atOffset(c.last, endingAt))
+        << "output of " << r.output.size() << " bytes differs; expected "
+        << l.lines.size() << " bytes of lines, then: " << atOffset(c.last, endingAt);
+  }
+}
+
+// A read that fails part way: the lines printed are exactly the first lines
+// of the whole listing, and the failure is the last thing printed.
+TEST(ListingOrder, FailedReadComesAfterTheLinesListedBeforeIt) {
+  LongListing l = longListing();
+  BinWriter(&l.file).endBlock();
+  const std::string failure = "Unable to read t.bin\n";
+  int failuresSeen = 0;
+  for (int64_t failAt = 3; failAt < 40; ++failAt) {
+    SCOPED_TRACE(failAt);
+    RunOutcome r = runOnBytes(l.file, listRequest(), failAt);
+    if (r.status == 0) break;  // past the last operation of the run
+    ++failuresSeen;
+    ASSERT_GE(r.output.size(), failure.size());
+    const size_t lines = r.output.size() - failure.size();
+    EXPECT_EQ(r.output.substr(lines), failure);
+    EXPECT_EQ(r.output.compare(0, lines, l.lines, 0, lines), 0) << "lines out of order or lost";
+    EXPECT_TRUE(lines == 0 || r.output[lines - 1] == '\n') << "a line was cut";
+  }
+  EXPECT_GT(failuresSeen, 4);
+}
+
+}  // namespace
+}  // namespace velkor
