@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
 FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
 
-.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds
+.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds bench
 
 all: build
 
@@ -62,6 +62,12 @@ fuzz:
 	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
 	$(FUZZ_BUILD)/fuzz/velkor_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ $(FUZZ_BUILD)/corpus fuzz/corpus
+
+# Times the tool against `cat` of the same files and prints the table of
+# the README's Performance section. Needs python3 and GNU time
+# (/usr/bin/time); writes its inputs to bench-out/ (BENCH_DIR).
+bench: build
+	bench/run_bench.sh $(BUILD)
 
 # Writes the seed inputs of fuzz/corpus anew.
 fuzz-seeds: build

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Times commands interleaved, round by round, and prints a Markdown table.
+
+Usage: measure.py ROUNDS CASES.json
+
+CASES.json holds a list of cases: {"case": name, "reference": argv,
+"runs": [argv, ...], "target": ratio}. In every round each case runs its
+reference, then its commands in the order given, all with standard output
+to /dev/null, so that the slow moments of a busy machine fall on all of
+them alike. A run's wall time spans its spawn to its reaped exit; its CPU
+time is the child's user plus system time. After the timed rounds every
+command runs once more under /usr/bin/time -f %M for its peak resident
+memory.
+
+Every command must exit with status 0; any other status ends the
+measurement, so that a failing run is never timed as a fast one.
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+RSS_LIMIT_KIB = 4096
+
+
+def run_timed(argv):
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    try:
+        start = time.perf_counter_ns()
+        pid = os.posix_spawnp(argv[0], argv, os.environ,
+                              file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 1)])
+        _, status, usage = os.wait4(pid, 0)
+        wall_ms = (time.perf_counter_ns() - start) / 1e6
+    finally:
+        os.close(devnull)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        sys.exit(f"measure.py: `{' '.join(argv)}` exited with status {code}")
+    return wall_ms, (usage.ru_utime + usage.ru_stime) * 1e3
+
+
+def peak_rss_kib(argv):
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
+                       stdout=subprocess.DEVNULL, check=True)
+        return int(report.read().split()[-1])
+
+
+def label(argv):
+    # The program and its arguments without directories: the table is read
+    # next to the command that made it.
+    return " ".join([os.path.basename(argv[0])] + [os.path.basename(a) for a in argv[1:]])
+
+
+def main():
+    rounds = int(sys.argv[1])
+    with open(sys.argv[2]) as f:
+        cases = json.load(f)
+    wall, cpu = {}, {}
+    for _ in range(rounds):
+        for case in cases:
+            for argv in [case["reference"]] + case["runs"]:
+                key = (case["case"], tuple(argv))
+                w, c = run_timed(argv)
+                wall.setdefault(key, []).append(w)
+                cpu.setdefault(key, []).append(c)
+
+    print(f"Medians of {rounds} interleaved runs; ratio = median / median of the reference.")
+    print()
+    print("| case | command | median ms | reference | reference ms | ratio | target | "
+          "CPU ms | peak RSS KiB |")
+    print("|---|---|---:|---|---:|---:|---:|---:|---:|")
+    missed = 0
+    for case in cases:
+        ref = case["reference"]
+        ref_ms = statistics.median(wall[(case["case"], tuple(ref))])
+        for argv in case["runs"]:
+            key = (case["case"], tuple(argv))
+            ms = statistics.median(wall[key])
+            ratio = ms / ref_ms
+            target = case["target"]
+            rss = peak_rss_kib(argv)
+            mark = "" if ratio <= target else " (missed)"
+            rss_mark = "" if rss <= RSS_LIMIT_KIB else " (missed)"
+            missed += (ratio > target) + (rss > RSS_LIMIT_KIB)
+            print(f"| {case['case']} | `{label(argv)}` | {ms:.2f} | `{label(ref)}` | {ref_ms:.2f} | "
+                  f"{ratio:.3f}{mark} | {target} | {statistics.median(cpu[key]):.2f} | "
+                  f"{rss}{rss_mark} |")
+    print()
+    print(f"Targets missed: {missed} (peak RSS limit {RSS_LIMIT_KIB} KiB)." if missed else
+          f"Every ratio within its target, every peak RSS within {RSS_LIMIT_KIB} KiB.")
+
+
+if __name__ == "__main__":
+    main()
