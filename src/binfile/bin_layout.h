@@ -108,7 +108,10 @@ inline void encodeU32(uint8_t* p, uint32_t v) {
 // and counted-word blocks); a count of zero or less contributes nothing.
 // Computed in 64 bits: no count can overflow it.
 inline uint64_t itemBytes(int32_t count, size_t itemSize) {
-  return count > 0 ? static_cast<uint64_t>(count) * itemSize : 0;
+  // Zero goes the way of the positive counts: the walk then branches only
+  // on a negative count, which is rare, and a processor that predicts the
+  // branch does not also have to guess whether each count is zero.
+  return count < 0 ? 0 : static_cast<uint64_t>(count) * itemSize;
 }
 
 // The RAW name of the texture record whose 20 bytes start at `record`: the
