@@ -172,7 +172,10 @@ class TextureCalls {
 class ListerRun {
  public:
   explicit ListerRun(TextureLister& lister) : lister_(lister) {
-    for (char* slot : slots_) std::memcpy(slot, kTextureLinePrefix, kTextureLinePrefixLength);
+    for (char* slot : slots_) {
+      std::memcpy(slot, kTextureLinePrefix, kTextureLinePrefixLength);
+      slot[kSlotSize - 1] = '\n';  // copied out with every slot: never left unset
+    }
   }
   ListerRun(const ListerRun&) = delete;
   ListerRun& operator=(const ListerRun&) = delete;
