@@ -11,18 +11,25 @@ FUZZ_SECONDS ?= 60
 FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
 FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
 
-.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds bench
+.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
 
 all: build
 
-build:
+# Missing Debian packages are installed when run as root, named otherwise.
+deps-build:
+	tools/install-deps.sh build
+
+deps:
+	tools/install-deps.sh test
+
+build: deps-build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
 	./$(BUILD)/velkor examples/example.bin
 
-test: build
+test: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@cat $(BUILD)/windows-suite-skipped.txt 2>/dev/null || true
 

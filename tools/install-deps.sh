@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a build needs and the machine lacks.
+#
+#   tools/install-deps.sh build   compiler, CMake, make
+#   tools/install-deps.sh test    + GoogleTest, and the Windows suite's
+#                                 mingw-w64 cross compiler and wine
+#   tools/install-deps.sh all     + clang 14 with its sanitizer and libFuzzer
+#                                 runtimes (make sanitize, make fuzz)
+#
+# As root it installs what is missing (apt-get update first). Otherwise it
+# names what is missing: a missing compiler, CMake or GoogleTest stops the
+# build; without the cross compiler or wine the Windows suite is skipped, and
+# says so.
+set -euo pipefail
+level="${1:-test}"
+
+required=()
+optional=()
+foreign_i386=0
+command -v cmake >/dev/null || required+=(cmake)
+command -v g++ >/dev/null || required+=(g++)
+command -v make >/dev/null || required+=(make)
+if [ "$level" != build ]; then
+  [ -f /usr/include/gtest/gtest.h ] || required+=(libgtest-dev)
+  command -v i686-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-i686)
+  command -v wine >/dev/null || optional+=(wine)
+  if [ ! -x /usr/lib/wine/wine ]; then
+    optional+=(wine32:i386)
+    foreign_i386=1
+  fi
+fi
+if [ "$level" = all ]; then
+  command -v clang++-14 >/dev/null || required+=(clang-14)
+  compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+    required+=(libclang-rt-14-dev)
+fi
+
+missing=("${required[@]}" "${optional[@]}")
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  if [ $foreign_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+  exit 0
+fi
+
+echo "Missing Debian packages: ${missing[*]}" >&2
+echo "Install them as root: apt-get install ${missing[*]}" >&2
+[ ${#required[@]} -eq 0 ]
