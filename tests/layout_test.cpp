@@ -11,18 +11,18 @@ namespace {
 TEST(BlockTypes, OnlyTheElevenKnownTypesAreKnown) {
   const std::set<uint32_t> known = {0, 3, 13, 14, 17, 24, 25, 41, 51, 52, 65};
   for (uint32_t type = 0; type < 300; ++type) {
-    EXPECT_EQ(classifyBlockType(type) != BlockKind::kUnknown, known.count(type) == 1)
+    EXPECT_EQ(classifyBlockType(type) != BlockKind::kUnknownBlock, known.count(type) == 1)
         << "type " << type;
   }
   for (uint32_t type : {0x7fffffffu, 0x80000000u, 0x8000000du, 0xffffffffu, 0x100000du}) {
-    EXPECT_EQ(classifyBlockType(type), BlockKind::kUnknown) << "type " << type;
+    EXPECT_EQ(classifyBlockType(type), BlockKind::kUnknownBlock) << "type " << type;
   }
-  EXPECT_EQ(classifyBlockType(0), BlockKind::kEnd);
-  EXPECT_EQ(classifyBlockType(3), BlockKind::kPerRecord);
-  EXPECT_EQ(classifyBlockType(13), BlockKind::kTexture);
-  EXPECT_EQ(classifyBlockType(25), BlockKind::kCountedWords);
+  EXPECT_EQ(classifyBlockType(0), BlockKind::kEndBlock);
+  EXPECT_EQ(classifyBlockType(3), BlockKind::kPerRecordBlock);
+  EXPECT_EQ(classifyBlockType(13), BlockKind::kTextureBlock);
+  EXPECT_EQ(classifyBlockType(25), BlockKind::kCountedWordBlock);
   for (uint32_t type : {14u, 17u, 24u, 41u, 51u, 52u, 65u}) {
-    EXPECT_EQ(classifyBlockType(type), BlockKind::kCounted) << "type " << type;
+    EXPECT_EQ(classifyBlockType(type), BlockKind::kCountedBlock) << "type " << type;
   }
 }
 

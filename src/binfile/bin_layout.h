@@ -45,26 +45,29 @@ constexpr size_t kRawNameFieldSize = 16;
 constexpr size_t kPerRecordTailSize = 8;     // two words after a per-record block's items
 constexpr size_t kMaxRawNameLength = 15;     // longest name written; its NUL fills the field
 
-// What a block type word announces.
+// The word that starts every block, read as an unsigned value.
+using BlockType = uint32_t;
+
+// What a block type announces.
 enum class BlockKind {
-  kEnd,           // 0: ends the block stream
-  kPerRecord,     // 3: recordCount items, then two words
-  kTexture,       // 13: one texture record
-  kCounted,       // 14, 17, 24, 41, 51, 52, 65: counted head, then items
-  kCountedWords,  // 25: counted head, then words
-  kUnknown,       // every other value: the walk stops
+  kEndBlock,          // 0: ends the block stream
+  kPerRecordBlock,    // 3: recordCount item records, then two words
+  kTextureBlock,      // 13: one texture record
+  kCountedBlock,      // 14, 17, 24, 41, 51, 52, 65: counted head, then item records
+  kCountedWordBlock,  // 25: counted head, then words
+  kUnknownBlock,      // every other value: the walk stops
 };
 
 // Classifies a block type word read from the file. Inline: the walk asks
 // once per block, and the compiler can then fold this switch into its own.
-inline BlockKind classifyBlockType(uint32_t type) {
+inline BlockKind classifyBlockType(BlockType type) {
   switch (type) {
     case 0:
-      return BlockKind::kEnd;
+      return BlockKind::kEndBlock;
     case 3:
-      return BlockKind::kPerRecord;
+      return BlockKind::kPerRecordBlock;
     case 13:
-      return BlockKind::kTexture;
+      return BlockKind::kTextureBlock;
     case 14:
     case 17:
     case 24:
@@ -72,11 +75,11 @@ inline BlockKind classifyBlockType(uint32_t type) {
     case 51:
     case 52:
     case 65:
-      return BlockKind::kCounted;
+      return BlockKind::kCountedBlock;
     case 25:
-      return BlockKind::kCountedWords;
+      return BlockKind::kCountedWordBlock;
     default:
-      return BlockKind::kUnknown;
+      return BlockKind::kUnknownBlock;
   }
 }
 

@@ -113,22 +113,22 @@ bool takeBlock(BinFile& file, int32_t recordCount, Action& action, WalkStop* sto
   }
   const uint32_t type = decodeU32(bytes);
   switch (classifyBlockType(type)) {
-    case BlockKind::kEnd:
-    case BlockKind::kUnknown:
+    case BlockKind::kEndBlock:
+    case BlockKind::kUnknownBlock:
       *stop = {IoResult::kOk, blockStart, type};
       return false;
-    case BlockKind::kPerRecord:
+    case BlockKind::kPerRecordBlock:
       r = file.skip(itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize);
       break;
-    case BlockKind::kTexture:
+    case BlockKind::kTextureBlock:
       r = file.view(kTextureRecordSize, &bytes);
       if (r == IoResult::kOk) r = action.onTexture(bytes, file);
       break;
-    case BlockKind::kCounted:
+    case BlockKind::kCountedBlock:
       r = file.view(kCountedHeadSize, &bytes);
       if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(bytes), kItemRecordSize));
       break;
-    case BlockKind::kCountedWords:
+    case BlockKind::kCountedWordBlock:
       r = file.view(kCountedHeadSize, &bytes);
       if (r == IoResult::kOk) r = file.skip(itemBytes(decodeI32(bytes), kCountedWordSize));
       break;
@@ -264,7 +264,7 @@ bool takeBufferedBlocks(BinFile& file, uint64_t perRecordSize, Action& action,
     const uint32_t type = decodeU32(block);
     uint64_t size;
     switch (classifyBlockType(type)) {
-      case BlockKind::kTexture: {
+      case BlockKind::kTextureBlock: {
         const uint8_t* record = block + kWordSize;
         block = record + kTextureRecordSize;
         file.advanceTo(start + static_cast<size_t>(block - data));
@@ -275,19 +275,19 @@ bool takeBufferedBlocks(BinFile& file, uint64_t perRecordSize, Action& action,
         }
         continue;
       }
-      case BlockKind::kPerRecord:
+      case BlockKind::kPerRecordBlock:
         size = perRecordSize;
         break;
-      case BlockKind::kCounted:
+      case BlockKind::kCountedBlock:
         size = kWordSize + kCountedHeadSize +
                itemBytes(decodeI32(block + kWordSize), kItemRecordSize);
         break;
-      case BlockKind::kCountedWords:
+      case BlockKind::kCountedWordBlock:
         size = kWordSize + kCountedHeadSize +
                itemBytes(decodeI32(block + kWordSize), kCountedWordSize);
         break;
-      case BlockKind::kEnd:
-      case BlockKind::kUnknown:
+      case BlockKind::kEndBlock:
+      case BlockKind::kUnknownBlock:
       default:
         file.advanceTo(start + static_cast<size_t>(block - data));
         return true;
@@ -336,7 +336,7 @@ WalkEnd walkBlocks(BinFile& file, int32_t recordCount, TextureAction& action,
   // Lines the action held back come before the walk's own message.
   action.endOfWalk();
   if (stop.result != IoResult::kOk) return failedWalk(stop.result, stop.blockStart, binPath, out);
-  if (classifyBlockType(stop.type) == BlockKind::kEnd) return WalkEnd::kEndMarker;
+  if (classifyBlockType(stop.type) == BlockKind::kEndBlock) return WalkEnd::kEndMarker;
   std::fprintf(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
                static_cast<unsigned>(stop.type), stop.blockStart);
   return WalkEnd::kUnknownBlock;
