@@ -1,6 +1,5 @@
 #include "binfile/bin_file.h"
 
-#include <limits>
 #include <utility>
 
 namespace velkor {
