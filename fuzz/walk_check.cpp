@@ -10,8 +10,8 @@
 
 #include "binfile/bin_file.h"
 #include "binfile/block_walk.h"
-#include "binfile/memory_file.h"
 #include "binfile/run_request.h"
+#include "support/test_files.h"
 
 namespace velkor {
 namespace {
@@ -168,19 +168,18 @@ class Output {
 struct Run {
   int status = -1;
   std::string output;
-  std::shared_ptr<MemoryFileState> state;
+  std::shared_ptr<FileState> state;
   bool faulted = false;  // the failing operation was reached
 };
 
 Run runOnce(const FuzzCase& c, const RunRequest& request) {
   Run run;
-  run.state = std::make_shared<MemoryFileState>();
+  run.state = std::make_shared<FileState>();
   run.state->data = c.file;
   run.state->failAt = c.failAt;
   run.state->failingWriteAccepts = c.failingWriteAccepts;
   Output out;
-  run.status = runTool(request, std::unique_ptr<PlatformFile>(new MemoryFile(run.state)),
-                       out.stream());
+  run.status = runTool(request, faultyMemoryFile(run.state), out.stream());
   run.output = out.text();
   run.faulted = c.failAt > 0 && run.state->operations >= c.failAt;
   return run;
@@ -256,6 +255,19 @@ std::string checkRename(const FuzzCase& c, const Reference& ref) {
 
   const std::vector<uint8_t>& data = run.state->data;
   if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
+  // Every write is one whole matching texture record, at its own offset,
+  // once, in file order: nothing else is ever written.
+  size_t next = 0;
+  for (const WriteRequest& w : run.state->writeLog) {
+    while (next < matches.size() && matches[next] - kRawNameOffset < w.offset) ++next;
+    if (next == matches.size() || matches[next] - kRawNameOffset != w.offset ||
+        w.length != kTextureRecordSize)
+      return describe(("rename: a write of " + std::to_string(w.length) + " bytes at " +
+                       std::to_string(w.offset) + " is not one matching record")
+                          .c_str(),
+                      run);
+    ++next;
+  }
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
   // Every byte holds its old value or, inside a matching name field, the new:
   // nothing outside those fields may change, fault or no fault.

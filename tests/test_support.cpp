@@ -46,13 +46,13 @@ RunRequest renameRequest(const std::string& oldName, const std::string& newName)
 RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
                       int64_t failAt, size_t failingWriteAccepts) {
   RunOutcome outcome;
-  outcome.state = std::make_shared<MemoryFileState>();
+  outcome.state = std::make_shared<FileState>();
   outcome.state->data = bytes;
   outcome.state->failAt = failAt;
   outcome.state->failingWriteAccepts = failingWriteAccepts;
   CapturedOutput out;
   outcome.status =
-      runTool(request, std::unique_ptr<PlatformFile>(new MemoryFile(outcome.state)), out.stream());
+      runTool(request, faultyMemoryFile(outcome.state), out.stream());
   outcome.output = out.text();
   return outcome;
 }
@@ -89,62 +89,13 @@ std::vector<uint8_t> readWholeFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-FaultyFile::~FaultyFile() {
-  if (open_) close();
-}
-
-bool FaultyFile::fails(char kind) {
-  if (kinds_) kinds_->push_back(kind);
-  return ++state_->operations == state_->failAt;
-}
-
-bool FaultyFile::read(uint8_t* buf, size_t n, size_t* got) {
-  *got = 0;
-  if (fails('r')) return false;
-  bool ok = real_->read(buf, n, got);
-  state_->bytesRead += *got;
-  return ok;
-}
-
-bool FaultyFile::seek(int64_t distance, uint64_t* position) {
-  if (fails('s')) return false;
-  return real_->seek(distance, position);
-}
-
-bool FaultyFile::write(const uint8_t* buf, size_t n, size_t* written) {
-  ++state_->writes;
-  const bool failing = fails('w');
-  bool ok = real_->write(buf, failing ? std::min(n, state_->failingWriteAccepts) : n, written);
-  if (*written > 0) state_->writtenSinceFlush = true;
-  return ok && !failing;
-}
-
-bool FaultyFile::size(uint64_t* size) {
-  if (fails('z')) return false;
-  return real_->size(size);
-}
-
-bool FaultyFile::flush() {
-  ++state_->flushes;
-  if (fails('f')) return false;
-  if (!real_->flush()) return false;
-  state_->writtenSinceFlush = false;
-  return true;
-}
-
-bool FaultyFile::close() {
-  open_ = false;
-  ++state_->closes;
-  return real_->close();
-}
-
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt, size_t failingWriteAccepts, std::string* kinds) {
+                         int64_t failAt, size_t failingWriteAccepts) {
   ScratchDir dir;
   const std::string path = dir.path("t.bin");
   writeWholeFile(path, bytes);
   RunOutcome outcome;
-  outcome.state = std::make_shared<MemoryFileState>();
+  outcome.state = std::make_shared<FileState>();
   outcome.state->failAt = failAt;
   outcome.state->failingWriteAccepts = failingWriteAccepts;
   std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
@@ -152,7 +103,7 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
   CapturedOutput out;
   // The request's path is only printed: the messages read as for kTestPath.
   outcome.status = runTool(
-      request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(real), outcome.state, kinds)),
+      request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(real), outcome.state)),
       out.stream());
   outcome.output = out.text();
   outcome.state->data = readWholeFile(path);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "binfile/memory_file.h"
 #include "binfile/platform_file.h"
 #include "binfile/run_request.h"
+#include "support/test_files.h"
 
 namespace velkor {
 
@@ -29,7 +29,7 @@ class CapturedOutput {
 struct RunOutcome {
   int status = -1;
   std::string output;
-  std::shared_ptr<MemoryFileState> state;  // the file's bytes afterwards, and its log
+  std::shared_ptr<FileState> state;  // the file's bytes afterwards, and its log
 };
 
 constexpr char kTestPath[] = "t.bin";
@@ -59,40 +59,11 @@ class ScratchDir {
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readWholeFile(const std::string& path);
 
-// Wraps a real file and fails one of its operations, as the in-memory file
-// does: it numbers the operations in state->failAt's way, applies
-// state->failingWriteAccepts, and keeps the same log. A failing write passes
-// its accepted bytes on to the real file. `kinds`, if given, receives one
-// letter per operation: r(ead) s(eek) w(rite) z (size) f(lush).
-class FaultyFile final : public PlatformFile {
- public:
-  FaultyFile(std::unique_ptr<PlatformFile> real, std::shared_ptr<MemoryFileState> state,
-             std::string* kinds = nullptr)
-      : real_(std::move(real)), state_(std::move(state)), kinds_(kinds) {}
-  ~FaultyFile() override;
-
-  bool read(uint8_t* buf, size_t n, size_t* got) override;
-  bool seek(int64_t distance, uint64_t* position) override;
-  bool write(const uint8_t* buf, size_t n, size_t* written) override;
-  bool size(uint64_t* size) override;
-  bool flush() override;
-  bool close() override;
-
- private:
-  bool fails(char kind);
-
-  std::unique_ptr<PlatformFile> real_;
-  std::shared_ptr<MemoryFileState> state_;
-  std::string* kinds_;
-  bool open_ = true;
-};
-
 // Runs the tool on `bytes` written to a real file, opened by the platform's
 // backend and wrapped in a FaultyFile. The outcome's state holds the file's
 // bytes afterwards and the log.
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt = 0, size_t failingWriteAccepts = 0,
-                         std::string* kinds = nullptr);
+                         int64_t failAt = 0, size_t failingWriteAccepts = 0);
 
 }  // namespace velkor
 

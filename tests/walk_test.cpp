@@ -5,6 +5,7 @@
 
 #include "bin_writer.h"
 #include "binfile/bin_file.h"
+#include "binfile/bin_layout.h"
 #include "test_support.h"
 
 namespace velkor {
@@ -227,8 +228,8 @@ TEST(Walk, EmptyNewNameLeavesAnEmptyName) {
   EXPECT_EQ(r.state->data[29], 'a');
 }
 
-// Files larger than the read buffer: renames are gathered and written back
-// in spans; the result must be exactly that of one write per record.
+// Files larger than the read buffer: every matching record is written once,
+// whole, where it lies, and nothing else is written.
 TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
   std::vector<uint8_t> before;
   BinWriter w(&before);
@@ -249,8 +250,11 @@ TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
   for (size_t at : renamed) expected[at + 6] = '2';
   EXPECT_EQ(r.state->data, expected);
   EXPECT_FALSE(r.state->writtenSinceFlush);
-  // Gathered, not one write per record.
-  EXPECT_LT(r.state->writes, static_cast<int64_t>(renamed.size()) / 4);
+  ASSERT_EQ(r.state->writeLog.size(), renamed.size());
+  for (size_t i = 0; i < renamed.size(); ++i) {
+    EXPECT_EQ(r.state->writeLog[i].offset, renamed[i] - kRawNameOffset);
+    EXPECT_EQ(r.state->writeLog[i].length, kTextureRecordSize);
+  }
 }
 
 TEST(Walk, SkippedItemsAreNotRead) {

@@ -24,10 +24,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace velkor {
 
@@ -98,72 +94,68 @@ inline int32_t decodeI32(const uint8_t* p) {
                           : -static_cast<int32_t>(~u) - 1;
 }
 
-// Encodes a little-endian word.
-// REQUIRES: 4 writable bytes at p.
-inline void encodeU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
+// Bytes of items of a block whose items are counted (per-record, counted
+// and counted-word blocks); a count of zero or less means none. Computed in
+// 64 bits: no count can overflow it.
+inline uint64_t itemBytes(int32_t count, size_t itemSize) {
+  return count <= 0 ? 0 : static_cast<uint64_t>(count) * itemSize;
 }
 
-// Body size in bytes of a block whose items are counted (per-record, counted
-// and counted-word blocks); a count of zero or less contributes nothing.
-// Computed in 64 bits: no count can overflow it.
-inline uint64_t itemBytes(int32_t count, size_t itemSize) {
-  // Zero goes the way of the positive counts: the walk then branches only
-  // on a negative count, which is rare, and a processor that predicts the
-  // branch does not also have to guess whether each count is zero.
-  return count < 0 ? 0 : static_cast<uint64_t>(count) * itemSize;
+// Bytes after the type word that must be read before a block of this kind
+// can be sized or acted on: the counted head or the texture record.
+inline size_t blockHeadSize(BlockKind kind) {
+  return kind == BlockKind::kTextureBlock ? kTextureRecordSize
+         : kind == BlockKind::kCountedBlock || kind == BlockKind::kCountedWordBlock
+             ? kCountedHeadSize
+             : 0;
+}
+
+// The most that blockHeadSize() asks for, with the type word before it.
+constexpr size_t kLongestBlockStart = kWordSize + kCountedHeadSize;
+static_assert(kCountedHeadSize == kTextureRecordSize, "both follow the type word");
+
+// Size of a whole block, type word included. `head` points at the
+// blockHeadSize(kind) bytes after the type word; recordCount is the
+// prologue's. This is the one place where a block's size is worked out.
+// REQUIRES: kind is neither the end block nor unknown.
+inline uint64_t blockSize(BlockKind kind, const uint8_t* head, int32_t recordCount) {
+  switch (kind) {
+    case BlockKind::kPerRecordBlock:
+      return kWordSize + itemBytes(recordCount, kItemRecordSize) + kPerRecordTailSize;
+    case BlockKind::kCountedBlock:
+      return kWordSize + kCountedHeadSize + itemBytes(decodeI32(head), kItemRecordSize);
+    case BlockKind::kCountedWordBlock:
+      return kWordSize + kCountedHeadSize + itemBytes(decodeI32(head), kCountedWordSize);
+    default:  // a texture block
+      return kWordSize + kTextureRecordSize;
+  }
 }
 
 // The RAW name of the texture record whose 20 bytes start at `record`: the
 // name field's bytes before its first NUL, all 16 when it has none. These
-// work on the record where it lies, so that the walk need not copy it.
+// work on the record where it lies, so that the walk need not copy it, and
+// never read past the field.
 
-// Length of that RAW name: 0 to 16. Inline: a listing asks once per record.
-inline size_t recordRawNameLength(const uint8_t* record) {
+// Length of that RAW name: 0 to 16.
+inline size_t rawNameLength(const uint8_t* record) {
   const uint8_t* field = record + kRawNameOffset;
-#if defined(__SSE2__)
-  // All 16 bytes compared with NUL at once; bit 16 stands for "no NUL".
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(field));
-  const unsigned nuls =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
-  return static_cast<size_t>(__builtin_ctz(nuls | (1u << kRawNameFieldSize)));
-#else
   size_t length = 0;
   while (length < kRawNameFieldSize && field[length] != 0) ++length;
   return length;
-#endif
 }
 
 // True when that RAW name equals `name` (length `length`), byte for byte.
-inline bool recordRawNameEquals(const uint8_t* record, const char* name, size_t length) {
-  return length == recordRawNameLength(record) &&
+inline bool rawNameEquals(const uint8_t* record, const char* name, size_t length) {
+  return length == rawNameLength(record) &&
          std::memcmp(record + kRawNameOffset, name, length) == 0;
 }
 
-// The body of a texture block: 20 raw bytes, the lead word and the RAW name
-// field. The RAW name is the field's bytes before its first NUL; a field with
-// no NUL holds a 16-character name. Nothing past the field is ever read.
+// The body of a texture block, copied out to be renamed: 20 raw bytes, the
+// lead word and the RAW name field.
 class TextureRecord {
  public:
   uint8_t* bytes() { return bytes_; }
   const uint8_t* bytes() const { return bytes_; }
-
-  uint32_t leadWord() const { return decodeU32(bytes_); }
-
-  const char* rawNameData() const {
-    return reinterpret_cast<const char*>(bytes_ + kRawNameOffset);
-  }
-  // Length of the RAW name: 0 to 16.
-  size_t rawNameLength() const { return recordRawNameLength(bytes_); }
-  std::string rawName() const { return std::string(rawNameData(), rawNameLength()); }
-
-  // True when the RAW name equals `name` (length `length`), byte for byte.
-  bool rawNameEquals(const char* name, size_t length) const {
-    return recordRawNameEquals(bytes_, name, length);
-  }
 
   // Stores `name` and its NUL at the start of the name field, leaving the
   // field's later bytes and the lead word as they were.

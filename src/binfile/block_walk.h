@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
@@ -20,55 +21,56 @@ class TextureAction {
  public:
   virtual ~TextureAction() = default;
   // Called with each texture record read in full: `record` points at its
-  // kTextureRecordSize bytes where they lie in the file's buffer, and `file`
-  // stands just past it. Returns kOk, or the failure that must stop the walk
-  // at once.
-  virtual IoResult onTexture(const uint8_t* record, BinFile& file) = 0;
+  // kTextureRecordSize bytes where they lie in the file's buffer, and
+  // `offset` is where they lie in the file. Returns kOk, or the failure
+  // that must stop the walk at once.
+  virtual IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file) = 0;
   // Called once when the walk stops, before the walk prints anything of its
   // own: whatever the action still holds back for the output goes out now.
-  virtual void endOfWalk() {}
+  // Returns false if the output failed.
+  virtual bool endOfWalk() { return true; }
   // Called once, after the file has been closed.
-  virtual void report(const BinFile& closedFile) = 0;
+  virtual void report() {}
 };
 
 // Prints the RAW name of every texture. The lines are gathered in the
-// lister's own buffer and handed to `out` a buffer at a time, so a listing
-// costs a few copies per line rather than a locked stdio call.
+// lister's own buffer and handed to `out` a buffer at a time. Once the
+// output fails, nothing more could be shown: the walk stops.
 class TextureLister final : public TextureAction {
  public:
   explicit TextureLister(std::FILE* out) : out_(out) {}
-  IoResult onTexture(const uint8_t* record, BinFile& file) override;
-  void endOfWalk() override { writeLines(); }
-  void report(const BinFile& closedFile) override;
+  IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file) override;
+  bool endOfWalk() override { return writeLines(); }
 
  private:
-  // The walk's loop over buffered blocks holds the fill level in a local
-  // while it lists a run of textures.
-  friend class ListerRun;
-
   static constexpr size_t kLineBufferSize = 64 * 1024;
-  void writeLines();
+  // Hands the gathered lines to out_. False if it did not take them all.
+  bool writeLines();
 
   std::FILE* out_;
   size_t used_ = 0;  // bytes of lines_ not yet handed to out_
   char lines_[kLineBufferSize];
 };
 
-// Writes a new RAW name into every texture whose name equals the old one.
+// Writes a new RAW name into every texture whose name equals the old one:
+// the whole record, at the place where it was read, one write each.
 class TextureRenamer final : public TextureAction {
  public:
   TextureRenamer(const std::string& oldRawName, const std::string& newRawName,
                  std::FILE* out)
       : oldRawName_(oldRawName), newRawName_(newRawName), out_(out) {}
-  IoResult onTexture(const uint8_t* record, BinFile& file) override;
-  // Prints how many records were rewritten, counting only those whose bytes
-  // the system accepted.
-  void report(const BinFile& closedFile) override;
+  IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file) override;
+  // Prints how many records were rewritten.
+  void report() override;
+
+  // Records whose 20 bytes the system accepted in full.
+  int64_t renamedCount() const { return renamedCount_; }
 
  private:
   const std::string& oldRawName_;
   const std::string& newRawName_;
   std::FILE* out_;
+  int64_t renamedCount_ = 0;
 };
 
 // How the block loop ended.
@@ -78,16 +80,17 @@ enum class WalkEnd {
   kIncomplete,    // the file ended inside a block, or before the end block
   kReadFailed,
   kWriteFailed,
+  kOutputFailed,  // the listing could not be printed: nothing more is said
 };
 
-// Walks the block stream from the position to the end block. recordCount is
-// the prologue's count.
-WalkEnd walkBlocks(BinFile& file, int32_t recordCount, TextureAction& action,
+// Walks the block stream from `offset` to the end block, and prints how it
+// stopped if not at the end block. recordCount is the prologue's count.
+WalkEnd walkBlocks(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
                    const char* binPath, std::FILE* out);
 
 // Does the whole run on the file at request.binPath and returns the exit
 // status: 0 when the walk reached an end block or an unknown block, 1 on
-// every failure. Every message goes to `out`.
+// every failure, a failed output included. Every message goes to `out`.
 int runTool(const RunRequest& request, std::FILE* out);
 
 // The same on a file already opened (nullptr when the open failed).

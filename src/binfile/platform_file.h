@@ -1,8 +1,9 @@
 // The one thing the tool needs from the operating system: an existing file,
-// held for the run, that can be read, positioned and written in place.
+// held for the run, that can be read and written in place at given offsets.
+// There is no file position: every transfer names its offset.
 //
 // Each backend (POSIX, Win32) provides openPlatformFile(); the build picks
-// exactly one. An in-memory file implements the same interface for tests.
+// exactly one.
 #ifndef VELKOR_BINFILE_PLATFORM_FILE_H_
 #define VELKOR_BINFILE_PLATFORM_FILE_H_
 
@@ -21,31 +22,26 @@ class PlatformFile {
   // Closes the file if close() has not been called.
   virtual ~PlatformFile() = default;
 
-  // Reads up to n bytes at the current position into buf and advances past
-  // them; *got receives the number read. Fewer than n bytes are read only
-  // when the file ends first. Returns false on an error (the position is then
-  // unknown and *got may be less than n).
+  // Reads up to n bytes starting at `offset` into buf; *got receives the
+  // number read. Fewer than n bytes are read only when the file ends first.
+  // Returns false on an error (*got may then be less than n).
   // REQUIRES: the file is open; n bytes writable at buf.
-  virtual bool read(uint8_t* buf, size_t n, size_t* got) = 0;
+  virtual bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) = 0;
 
-  // Moves the position by `distance` bytes (negative moves back) from the
-  // current position and stores the new position in *position. Returns false
-  // if the move fails; the position is then unknown.
-  // REQUIRES: the file is open.
-  virtual bool seek(int64_t distance, uint64_t* position) = 0;
-
-  // Writes n bytes from buf at the current position and advances past them.
-  // *written receives how many bytes the system accepted. Returns true only
-  // when all n were accepted.
+  // Writes the n bytes at buf to the file starting at `offset`, with one
+  // request to the system (retried only if nothing was written because a
+  // signal came first). *written receives how many bytes the system
+  // accepted. Returns true only when all n were accepted; a write cut short
+  // is not continued.
   // REQUIRES: the file is open; n bytes readable at buf.
-  virtual bool write(const uint8_t* buf, size_t n, size_t* written) = 0;
+  virtual bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) = 0;
 
   // Stores the file's current length in *size. Returns false on an error.
   // REQUIRES: the file is open.
   virtual bool size(uint64_t* size) = 0;
 
-  // Forces what has been written down to the storage device. Returns false
-  // if the system cannot promise that it is there.
+  // Forces the data written so far down to the storage device. Returns
+  // false if the system cannot promise that it is there.
   // REQUIRES: the file is open.
   virtual bool flush() = 0;
 

@@ -1,5 +1,6 @@
-// The POSIX backend of PlatformFile: a file descriptor held with an
-// exclusive flock for the whole run.
+// The POSIX backend of PlatformFile: a file descriptor, never one of the
+// standard streams', held with an exclusive flock and an exclusive record
+// lock for the whole run. Transfers are positioned (pread/pwrite).
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +12,11 @@
 namespace velkor {
 namespace {
 
+// The lowest descriptor the file may have: 0, 1 and 2 belong to the
+// standard streams even when they are closed, so that nothing printed can
+// ever land in the file.
+constexpr int kFirstFileDescriptor = 3;
+
 class PosixFile final : public PlatformFile {
  public:
   explicit PosixFile(int fd) : fd_(fd) {}
@@ -18,10 +24,10 @@ class PosixFile final : public PlatformFile {
     if (fd_ >= 0) close();
   }
 
-  bool read(uint8_t* buf, size_t n, size_t* got) override {
+  bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     size_t done = 0;
     while (done < n) {
-      ssize_t r = ::read(fd_, buf + done, n - done);
+      ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(offset + done));
       if (r < 0) {
         if (errno == EINTR) continue;
         *got = done;
@@ -34,26 +40,13 @@ class PosixFile final : public PlatformFile {
     return true;
   }
 
-  bool seek(int64_t distance, uint64_t* position) override {
-    off_t r = ::lseek(fd_, static_cast<off_t>(distance), SEEK_CUR);
-    if (r < 0) return false;
-    *position = static_cast<uint64_t>(r);
-    return true;
-  }
-
-  bool write(const uint8_t* buf, size_t n, size_t* written) override {
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::write(fd_, buf + done, n - done);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        break;
-      }
-      if (r == 0) break;  // nothing accepted: give up rather than spin
-      done += static_cast<size_t>(r);
-    }
-    *written = done;
-    return done == n;
+  bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
+    ssize_t r;
+    do {
+      r = ::pwrite(fd_, buf, n, static_cast<off_t>(offset));
+    } while (r < 0 && errno == EINTR);
+    *written = r < 0 ? 0 : static_cast<size_t>(r);
+    return r >= 0 && static_cast<size_t>(r) == n;
   }
 
   bool size(uint64_t* size) override {
@@ -64,14 +57,16 @@ class PosixFile final : public PlatformFile {
   }
 
   bool flush() override {
-    while (::fsync(fd_) != 0) {
+    // The file's length never changes, so its data is all that must reach
+    // the disk.
+    while (::fdatasync(fd_) != 0) {
       if (errno != EINTR) return false;
     }
     return true;
   }
 
   bool close() override {
-    // Closing the descriptor releases the lock. A close interrupted by a
+    // Closing the descriptor releases both locks. A close interrupted by a
     // signal has still released the descriptor on Linux: never retry it.
     int r = ::close(fd_);
     fd_ = -1;
@@ -82,31 +77,62 @@ class PosixFile final : public PlatformFile {
   int fd_;
 };
 
+// True when the failed lock call met another holder's lock. Any other
+// failure (a file system without that kind of lock, say) does not keep the
+// file from being used.
+bool heldByAnother(int error) {
+  return error == EWOULDBLOCK || error == EAGAIN || error == EACCES;
+}
+
+// Takes the two kinds of lock that other programs use on POSIX systems:
+// flock, and a record lock over the whole file. The record lock belongs to
+// the open file description, not to the process, so it does not meet the
+// tool's own flock, and closing the descriptor releases both.
+bool lockWholeFile(int fd) {
+  int r;
+  do {
+    r = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0 && heldByAnother(errno)) return false;
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  whole.l_start = 0;
+  whole.l_len = 0;  // to the end of the file, however long it grows
+  do {
+    r = ::fcntl(fd, F_OFD_SETLK, &whole);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || !heldByAnother(errno);
+}
+
+int openOrRetry(const char* path) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Moves a descriptor that took the place of a closed standard stream above
+// them. Returns the descriptor to use, or -1 (the original closed).
+int aboveStandardStreams(int fd) {
+  if (fd < 0 || fd >= kFirstFileDescriptor) return fd;
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kFirstFileDescriptor);
+  ::close(fd);
+  return moved;
+}
+
 }  // namespace
 
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // O_NONBLOCK keeps a FIFO from blocking the open; the file type is checked
   // right after, and only regular files are kept.
-  int fd;
-  do {
-    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = aboveStandardStreams(openOrRetry(path));
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  int r;
-  do {
-    r = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0) {  // someone else holds it
+  int flags;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !lockWholeFile(fd)) {
     ::close(fd);
     return nullptr;
   }

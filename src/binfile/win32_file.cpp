@@ -17,6 +17,17 @@ DWORD transferSize(size_t remaining) {
   return static_cast<DWORD>(remaining < kMaxTransfer ? remaining : kMaxTransfer);
 }
 
+// Names the offset of a transfer on a handle opened for plain, synchronous
+// use: the call still waits for the transfer, and the offset goes in two
+// halves, so that offsets past 4 GiB work. The handle's own position is
+// never used.
+OVERLAPPED overlappedAt(uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
 class Win32File final : public PlatformFile {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -24,11 +35,14 @@ class Win32File final : public PlatformFile {
     if (handle_ != INVALID_HANDLE_VALUE) close();
   }
 
-  bool read(uint8_t* buf, size_t n, size_t* got) override {
+  bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     size_t done = 0;
     while (done < n) {
+      OVERLAPPED at = overlappedAt(offset + done);
       DWORD r = 0;
-      if (!ReadFile(handle_, buf + done, transferSize(n - done), &r, NULL)) {
+      if (!ReadFile(handle_, buf + done, transferSize(n - done), &r, &at)) {
+        // A read that starts at or past the end of the file fails so.
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
         *got = done;
         return false;
       }
@@ -39,30 +53,13 @@ class Win32File final : public PlatformFile {
     return true;
   }
 
-  bool seek(int64_t distance, uint64_t* position) override {
-    // The distance goes in two halves; the high half also receives the high
-    // half of the new position. A low half of INVALID_SET_FILE_POINTER is a
-    // valid position on its own, so only GetLastError tells a failure.
-    const uint64_t bits = static_cast<uint64_t>(distance);
-    LONG low = static_cast<LONG>(static_cast<DWORD>(bits & 0xffffffffu));
-    LONG high = static_cast<LONG>(static_cast<DWORD>(bits >> 32));
-    SetLastError(NO_ERROR);
-    DWORD newLow = SetFilePointer(handle_, low, &high, FILE_CURRENT);
-    if (newLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
-    *position = (static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | newLow;
-    return true;
-  }
-
-  bool write(const uint8_t* buf, size_t n, size_t* written) override {
-    size_t done = 0;
-    while (done < n) {
-      DWORD w = 0;
-      if (!WriteFile(handle_, buf + done, transferSize(n - done), &w, NULL)) break;
-      if (w == 0) break;  // nothing accepted: give up rather than spin
-      done += w;
-    }
-    *written = done;
-    return done == n;
+  bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
+    // Records are small: one request, and a write cut short is not continued.
+    OVERLAPPED at = overlappedAt(offset);
+    DWORD w = 0;
+    BOOL ok = n <= kMaxTransfer && WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
+    *written = ok ? w : 0;
+    return ok && w == n;
   }
 
   bool size(uint64_t* size) override {

@@ -1,0 +1,89 @@
+// Files for tests and fuzzing: a plain file held in memory, and one wrapper
+// around any file, in memory or real, that fails its Nth operation and
+// records what was done to it. The tool's own code never knows of either.
+#ifndef VELKOR_TESTS_SUPPORT_TEST_FILES_H_
+#define VELKOR_TESTS_SUPPORT_TEST_FILES_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binfile/platform_file.h"
+
+namespace velkor {
+
+// One whole-record write as the wrapper saw it asked.
+struct WriteRequest {
+  uint64_t offset;
+  size_t length;
+};
+
+// Shared between a test and its file, so that it outlives the file.
+struct FileState {
+  // The file's bytes: those of the file in memory, or, after a run on a
+  // real file, what it holds then.
+  std::vector<uint8_t> data;
+
+  // Operations (readAt, writeAt, size, flush) are numbered from 1 in the
+  // order they are called; the one numbered failAt fails (0: none fails).
+  int64_t failAt = 0;
+  // A failing write still passes this many bytes on (capped at its size).
+  size_t failingWriteAccepts = 0;
+
+  // What was done.
+  int64_t operations = 0;
+  std::string kinds;  // one letter per operation: r(ead) w(rite) z (size) f(lush)
+  int64_t writes = 0;
+  std::vector<WriteRequest> writeLog;
+  int64_t flushes = 0;
+  int64_t closes = 0;
+  uint64_t bytesRead = 0;
+  bool writtenSinceFlush = false;
+};
+
+// A plain file in memory: reads and writes `data`, which it shares.
+class MemoryFile final : public PlatformFile {
+ public:
+  explicit MemoryFile(std::shared_ptr<std::vector<uint8_t>> data) : data_(std::move(data)) {}
+
+  bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override;
+  bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override;
+  bool size(uint64_t* size) override;
+  bool flush() override { return true; }
+  bool close() override { return true; }
+
+ private:
+  std::shared_ptr<std::vector<uint8_t>> data_;
+};
+
+// Wraps a file, fails the operation numbered state->failAt, and logs every
+// operation in `state`. A failing write passes state->failingWriteAccepts
+// bytes on to the wrapped file and reports those as written.
+class FaultyFile final : public PlatformFile {
+ public:
+  FaultyFile(std::unique_ptr<PlatformFile> inner, std::shared_ptr<FileState> state)
+      : inner_(std::move(inner)), state_(std::move(state)) {}
+  ~FaultyFile() override;
+
+  bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override;
+  bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override;
+  bool size(uint64_t* size) override;
+  bool flush() override;
+  bool close() override;
+
+ private:
+  bool fails(char kind);
+
+  std::unique_ptr<PlatformFile> inner_;
+  std::shared_ptr<FileState> state_;
+  bool open_ = true;
+};
+
+// A MemoryFile over state->data, wrapped in a FaultyFile that logs in state.
+std::unique_ptr<PlatformFile> faultyMemoryFile(std::shared_ptr<FileState> state);
+
+}  // namespace velkor
+
+#endif  // VELKOR_TESTS_SUPPORT_TEST_FILES_H_
