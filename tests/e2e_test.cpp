@@ -8,6 +8,7 @@
 //                  on POSIX files (FIFOs, flock) are skipped
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,6 +240,83 @@ TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
   int w = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(w));
   EXPECT_EQ(WEXITSTATUS(w), 1);
+}
+
+// A record lock (lockf, fcntl) held by another program keeps the tool off
+// the file, as a flock does.
+TEST_F(EndToEnd, FileWithARecordLockIsRefusedAndUntouched) {
+  if (!nativeProgram()) GTEST_SKIP() << "record locks are the POSIX build's hold on the file";
+  writeFile(path("a.bin"), exampleBinFile());
+  int fd = open(path("a.bin").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(lockf(fd, F_TLOCK, 0), 0);
+  Result held = run({"a.bin", "brick01", "x"});
+  EXPECT_EQ(held.out, "Unable to open a.bin\n");
+  EXPECT_EQ(held.status, 1);
+  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+  close(fd);
+  EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
+}
+
+// Standard output closed, or a pipe whose reader has gone: nothing printed
+// may reach the BIN file, no signal ends the run, renames are all made
+// whatever becomes of the output, and the status is 1.
+TEST_F(EndToEnd, OutputClosedOrBrokenNeverReachesTheFile) {
+  if (!nativeProgram()) GTEST_SKIP() << "closed descriptors and SIGPIPE are POSIX matters";
+  std::vector<uint8_t> threeThenUnknown =
+      binOf([](BinWriter& w) { w.prologue(0).texture("abc").texture("abc").texture("abc").word(15); });
+  std::vector<uint8_t> manyTextures;
+  BinWriter many(&manyTextures);
+  many.prologue(0);
+  for (int i = 0; i < 20000; ++i) many.texture("t" + std::to_string(i));
+  many.endBlock();
+  enum Output { kClosed, kBrokenPipe };
+  struct Row {
+    const char* name;
+    Output output;
+    std::vector<uint8_t> file;
+    std::vector<std::string> args;
+  } rows[] = {
+      {"closed, list", kClosed, manyTextures, {"a.bin"}},
+      {"closed, rename", kClosed, threeThenUnknown, {"a.bin", "abc", "xyz"}},
+      {"broken pipe, list", kBrokenPipe, manyTextures, {"a.bin"}},
+      {"broken pipe, rename", kBrokenPipe, threeThenUnknown, {"a.bin", "abc", "xyz"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFile(path("a.bin"), row.file);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]);  // the reader is gone before the tool starts
+    std::vector<std::string> argv = {VELKOR_BINARY};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(&a[0]);
+    cargv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+      if (chdir(dir_.c_str()) != 0) _exit(99);
+      if (row.output == kClosed) {
+        close(STDOUT_FILENO);
+      } else if (dup2(pipeEnds[1], STDOUT_FILENO) < 0) {
+        _exit(99);
+      }
+      close(pipeEnds[1]);
+      execv(cargv[0], cargv.data());
+      _exit(98);
+    }
+    close(pipeEnds[1]);
+    int w = 0;
+    ASSERT_EQ(waitpid(pid, &w, 0), pid);
+    ASSERT_TRUE(WIFEXITED(w)) << "ended by signal " << (WIFSIGNALED(w) ? WTERMSIG(w) : 0);
+    EXPECT_EQ(WEXITSTATUS(w), 1);
+    std::vector<uint8_t> expected = row.file;
+    if (row.args.size() == 3) {
+      for (size_t field : {28u, 52u, 76u}) std::memcpy(&expected[field], "xyz", 3);
+    }
+    EXPECT_TRUE(readFile(path("a.bin")) == expected) << "the file is not as the run should leave it";
+  }
 }
 
 TEST_F(EndToEnd, FifoIsRefusedWithoutWaiting) {
