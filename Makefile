@@ -39,7 +39,7 @@ test: deps build
 # $(WIN32_BUILD)/velkor.exe. (`make test` makes and tests its own copy.)
 windows:
 	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF
+	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
 # Both packages into $(PACKAGES): the Linux .tar.gz and the Windows .zip.
