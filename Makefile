@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
 FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
 
-.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
+.PHONY: all configure build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
 
 all: build
 
@@ -22,11 +22,15 @@ deps-build:
 deps:
 	tools/install-deps.sh test
 
-build: deps-build
+configure: deps-build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Builds only the tool, none of the tests.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target velkor
 	./$(BUILD)/velkor examples/example.bin
 
 test: deps build
@@ -73,7 +77,9 @@ fuzz:
 # Times the tool against `cat` of the same files and prints the table of
 # the README's Performance section. Needs python3 and GNU time
 # (/usr/bin/time); writes its inputs to bench-out/ (BENCH_DIR).
-bench: build
+bench: deps-build
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TOOLS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target velkor mkbin
 	bench/run_bench.sh $(BUILD)
 
 # Writes the seed inputs of fuzz/corpus anew.
