@@ -89,5 +89,7 @@ fuzz-seeds: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# Every build folder above. The benchmark's inputs in bench-out/ stay: they
+# are data, not a build, and bench/run_bench.sh writes them anew each run.
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN32_BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
