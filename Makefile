@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
 FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
 
-.PHONY: all build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
+.PHONY: all configure build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
 
 all: build
 
@@ -22,11 +22,15 @@ deps-build:
 deps:
 	tools/install-deps.sh test
 
-build: deps-build
+configure: deps-build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Builds only the tool, none of the tests.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target velkor
 	./$(BUILD)/velkor examples/example.bin
 
 test: deps build
@@ -39,7 +43,7 @@ test: deps build
 # $(WIN32_BUILD)/velkor.exe. (`make test` makes and tests its own copy.)
 windows:
 	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF
+	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
 # Both packages into $(PACKAGES): the Linux .tar.gz and the Windows .zip.
@@ -73,7 +77,9 @@ fuzz:
 # Times the tool against `cat` of the same files and prints the table of
 # the README's Performance section. Needs python3 and GNU time
 # (/usr/bin/time); writes its inputs to bench-out/ (BENCH_DIR).
-bench: build
+bench: deps-build
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TOOLS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target velkor mkbin
 	bench/run_bench.sh $(BUILD)
 
 # Writes the seed inputs of fuzz/corpus anew.
@@ -83,5 +89,7 @@ fuzz-seeds: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# Every build folder above. The benchmark's inputs in bench-out/ stay: they
+# are data, not a build, and bench/run_bench.sh writes them anew each run.
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN32_BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

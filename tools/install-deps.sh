@@ -2,15 +2,16 @@
 # Installs the Debian packages that a build needs and the machine lacks.
 #
 #   tools/install-deps.sh build   compiler, CMake, make
-#   tools/install-deps.sh test    + GoogleTest, and the Windows suite's
-#                                 mingw-w64 cross compiler and wine
+#   tools/install-deps.sh test    + GoogleTest, the Windows suite's
+#                                 mingw-w64 cross compiler and wine, and
+#                                 strace for the system-call fault tests
 #   tools/install-deps.sh all     + clang 14 with its sanitizer and libFuzzer
 #                                 runtimes (make sanitize, make fuzz)
 #
 # As root it installs what is missing (apt-get update first). Otherwise it
 # names what is missing: a missing compiler, CMake or GoogleTest stops the
 # build; without the cross compiler or wine the Windows suite is skipped, and
-# says so.
+# says so; without strace, so are the tests that make system calls fail.
 set -euo pipefail
 level="${1:-test}"
 
@@ -24,6 +25,7 @@ if [ "$level" != build ]; then
   [ -f /usr/include/gtest/gtest.h ] || required+=(libgtest-dev)
   command -v i686-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-i686)
   command -v wine >/dev/null || optional+=(wine)
+  command -v strace >/dev/null || optional+=(strace)
   if [ ! -x /usr/lib/wine/wine ]; then
     optional+=(wine32:i386)
     foreign_i386=1

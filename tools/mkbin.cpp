@@ -1,7 +1,8 @@
 // mkbin: writes BIN files for the demo, the tests and the benchmark.
 //
 //   mkbin example PATH          the small example file
-//   mkbin textures BYTES PATH   texture blocks only, every 8th named brick01
+//   mkbin textures BYTES PATH   texture blocks only: every 1000th named rare01,
+//                               the other every 8th brick01
 //   mkbin mixed BYTES PATH      all eleven known block types in turn
 //   mkbin items BYTES PATH      almost all items, in four counted blocks
 //   mkbin huge PATH             a sparse file with a texture past 4 GiB
@@ -20,7 +21,9 @@ void textures(BinWriter& w, uint64_t bytes) {
   w.prologue(1);
   for (uint64_t i = 0; w.offset() + 24 + 4 <= bytes; ++i) {
     char name[16];
-    if (i % 8 == 0) {
+    if (i % 1000 == 0) {
+      std::snprintf(name, sizeof name, "rare01");
+    } else if (i % 8 == 0) {
       std::snprintf(name, sizeof name, "brick01");
     } else {
       std::snprintf(name, sizeof name, "tex%07llu", static_cast<unsigned long long>(i % 10000000));

@@ -66,6 +66,7 @@ ExternalProject_Add(velkor_win32
   BINARY_DIR ${velkor_win32_dir}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
              -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=ON
+             -DVELKOR_WERROR=${VELKOR_WERROR}
   INSTALL_COMMAND ""
   BUILD_ALWAYS TRUE)
 
