@@ -77,5 +77,42 @@ int main(int argc, char** argv) {
   };
   bool ok = true;
   for (const Seed& s : seeds) ok = writeSeed(dir, s.name, s.input) && ok;
+
+  // Each kind of block with its type word 12, 8 or 16 bytes before the end
+  // of the first read buffer, so that its head or record lies across it.
+  // Blocks start at multiples of 4: the stretch before them lands on
+  // multiples of 12, and a counted-word block of 1 or 2 words shifts by 4
+  // or 8 more.
+  struct Kind {
+    const char* name;
+    void (*put)(BinWriter&);
+  } kinds[] = {
+      {"per-record", [](BinWriter& w) { w.perRecord(2); }},
+      {"texture", [](BinWriter& w) { w.texture("abc"); }},
+      {"counted", [](BinWriter& w) { w.counted(65, 3); }},
+      {"counted-words", [](BinWriter& w) { w.countedWords(5); }},
+      {"unknown", [](BinWriter& w) { w.word(15); }},
+      {"end", [](BinWriter& w) { w.endBlock(); }},
+  };
+  struct Edge {
+    int before;
+    uint8_t stretch;
+    int32_t shiftWords;  // -1: no shifting block
+  } edges[] = {{12, 5, -1}, {8, 30, 1}, {16, 40, 2}};
+  for (const Kind& k : kinds) {
+    for (const Edge& e : edges) {
+      std::vector<uint8_t> file;
+      BinWriter w(&file);
+      w.prologue(2).items(2);
+      if (e.shiftWords >= 0) w.countedWords(e.shiftWords);
+      k.put(w);
+      w.texture("abc").endBlock();
+      const std::string name = std::string("edge-") + k.name + "-" + std::to_string(e.before);
+      ok = writeSeed(dir, name.c_str(),
+                     encodeFuzzCase("abc", "x", file, velkor::kFuzzNoFault, 0,
+                                    static_cast<uint8_t>(velkor::kFuzzStretch | e.stretch))) &&
+           ok;
+    }
+  }
   return ok ? 0 : 1;
 }
