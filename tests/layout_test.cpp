@@ -88,21 +88,34 @@ TEST(TextureRecordName, NameEndsAtTheFirstNulOrTheField) {
   for (const Case& c : cases) {
     TextureRecord r = recordWithField(c.field);
     EXPECT_EQ(rawNameOf(r), std::string(c.name, c.length));
-    EXPECT_TRUE(rawNameEquals(r.bytes(), c.name, c.length));
+    EXPECT_TRUE(RawNamePattern(std::string(c.name, c.length)).matches(r.bytes()));
     EXPECT_EQ(decodeU32(r.bytes()), 0xdeadbeefu);
   }
 }
 
 TEST(TextureRecordName, ComparisonIsWholeNameAndCaseSensitive) {
-  TextureRecord r = recordWithField("brick01\0ZZZZZZZZ");
-  EXPECT_TRUE(rawNameEquals(r.bytes(), "brick01", 7));
-  EXPECT_FALSE(rawNameEquals(r.bytes(), "Brick01", 7));
-  EXPECT_FALSE(rawNameEquals(r.bytes(), "brick0", 6));
-  EXPECT_FALSE(rawNameEquals(r.bytes(), "brick01Z", 8));
-  EXPECT_FALSE(rawNameEquals(r.bytes(), "", 0));
-  TextureRecord full = recordWithField("abcdefghijklmnop");
-  EXPECT_FALSE(rawNameEquals(full.bytes(), "abcdefghijklmno", 15));
-  EXPECT_TRUE(rawNameEquals(full.bytes(), "abcdefghijklmnop", 16));
+  struct Case {
+    char field[17];
+    const char* name;
+    bool matches;
+  } cases[] = {
+      {"brick01\0ZZZZZZZZ", "brick01", true},
+      {"brick01\0ZZZZZZZZ", "Brick01", false},
+      {"brick01\0ZZZZZZZZ", "brick0", false},
+      {"brick01\0ZZZZZZZZ", "brick01Z", false},  // bytes after the NUL are not the name
+      {"brick01\0ZZZZZZZZ", "", false},
+      {"\0ZZZZZZZZZZZZZZZ", "", true},
+      {"abcdefghijklmnop", "abcdefghijklmno", false},
+      {"abcdefghijklmnop", "abcdefghijklmnop", true},
+      {"abcdefghijklmnop", "abcdefghijklmnopq", false},  // longer than any field
+      {"abcdefghijklmno\0", "abcdefghijklmno", true},
+      {"abcdefgh\0jklmnop", "abcdefgh", true},
+      {"abcdefgh\0jklmnop", "abcdefgi", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RawNamePattern(c.name).matches(recordWithField(c.field).bytes()), c.matches)
+        << c.name;
+  }
 }
 
 TEST(TextureRecordName, StoreKeepsTheRestOfTheFieldAndTheLeadWord) {

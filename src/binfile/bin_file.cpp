@@ -14,12 +14,13 @@ IoResult BinFile::start() {
   return file_->size(&size_) ? IoResult::kOk : IoResult::kReadError;
 }
 
-IoResult BinFile::fill(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got) {
+IoResult BinFile::peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got) {
   if (offset >= size_) {
     *got = 0;
     return IoResult::kOk;
   }
   const size_t want = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
+  // An offset before the buffer wraps around to a large value: read afresh.
   const uint64_t at = offset - bufStart_;
   if (at > bufLen_ || bufLen_ - at < want) {
     // Not all in the buffer: read from the offset on, as much as the
@@ -33,9 +34,9 @@ IoResult BinFile::fill(uint64_t offset, size_t n, const uint8_t** bytes, size_t*
   }
   // A file that has shrunk since start() gives fewer bytes: the walk then
   // finds its blocks cut short.
-  const uint64_t from = offset - bufStart_;
+  const size_t from = static_cast<size_t>(offset - bufStart_);
   *bytes = buf_.get() + from;
-  *got = std::min(want, bufLen_ - static_cast<size_t>(from));
+  *got = bufLen_ - from;
   return IoResult::kOk;
 }
 

@@ -38,21 +38,11 @@ class BinFile {
   uint64_t size() const { return size_; }
 
   // Points *bytes at the file's bytes from `offset` on, where they lie in
-  // the buffer, and sets *got to how many there are: n, or fewer only where
-  // the file ends first (0 at or past its end). They stay valid until the
-  // next peek(). kReadError if the system failed the read.
-  // REQUIRES: n <= kBufferSize.
-  IoResult peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got) {
-    // An offset before the buffer wraps around to a large value and is read
-    // afresh.
-    const uint64_t at = offset - bufStart_;
-    if (at < bufLen_ && bufLen_ - at >= n) {
-      *bytes = buf_.get() + at;
-      *got = n;
-      return IoResult::kOk;
-    }
-    return fill(offset, n, bytes, got);
-  }
+  // the buffer, and sets *got to how many of them it holds: at least n, or
+  // fewer only where the file ends first (0 at or past its end). They stay
+  // valid, and unchanged, until the next peek(). kReadError if the system
+  // failed the read. REQUIRES: n <= kBufferSize.
+  IoResult peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got);
 
   // Writes the n bytes at src to the file at `offset`, with one request.
   // kWriteError unless the system accepted all of them. The buffer keeps
@@ -67,8 +57,6 @@ class BinFile {
   bool close();
 
  private:
-  IoResult fill(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got);
-
   std::unique_ptr<PlatformFile> file_;
   std::unique_ptr<uint8_t[]> buf_;
   uint64_t bufStart_ = 0;  // file offset of buf_[0]

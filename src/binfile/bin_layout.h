@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace velkor {
 
@@ -144,11 +145,30 @@ inline size_t rawNameLength(const uint8_t* record) {
   return length;
 }
 
-// True when that RAW name equals `name` (length `length`), byte for byte.
-inline bool rawNameEquals(const uint8_t* record, const char* name, size_t length) {
-  return length == rawNameLength(record) &&
-         std::memcmp(record + kRawNameOffset, name, length) == 0;
-}
+// A RAW name made ready to be compared with many name fields: the field
+// must hold the name's bytes and, after them, a NUL or the field's end. The
+// field's other bytes do not count. Compared eight bytes at a time, with no
+// call and no branch per byte.
+class RawNamePattern {
+ public:
+  // A name longer than the field matches no field.
+  explicit RawNamePattern(const std::string& name);
+
+  // True when the RAW name of the texture record at `record` is the name.
+  bool matches(const uint8_t* record) const {
+    uint64_t low, high;
+    std::memcpy(&low, record + kRawNameOffset, 8);
+    std::memcpy(&high, record + kRawNameOffset + 8, 8);
+    return (((low ^ bytes_[0]) & mask_[0]) | ((high ^ bytes_[1]) & mask_[1])) == 0 && fits_;
+  }
+
+ private:
+  // The bytes that count, and a mask that keeps just those, both as the
+  // field's 16 bytes load into two words.
+  uint64_t bytes_[2] = {};
+  uint64_t mask_[2] = {};
+  bool fits_;
+};
 
 // The body of a texture block, copied out to be renamed: 20 raw bytes, the
 // lead word and the RAW name field.

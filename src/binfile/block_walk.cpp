@@ -38,7 +38,7 @@ bool TextureLister::writeLines() {
 }
 
 IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
-  if (!rawNameEquals(record, oldRawName_.data(), oldRawName_.size())) return IoResult::kOk;
+  if (!oldRawName_.matches(record)) return IoResult::kOk;
   TextureRecord renamed;
   std::memcpy(renamed.bytes(), record, kTextureRecordSize);
   renamed.storeRawName(newRawName_.data(), newRawName_.size());
@@ -64,15 +64,20 @@ struct WalkStop {
 WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount,
                     TextureAction& action) {
   const uint64_t fileSize = file.size();
+  // The bytes from `offset` on that the buffer holds, as peek() gave them:
+  // the walk moves along them without asking again while a whole block
+  // start lies there, as a texture action never changes the buffer.
+  const uint8_t* block = nullptr;
+  size_t held = 0;
   for (;;) {
     // Invariant: every block before `offset` was taken whole, so the file
-    // holds it: offset <= fileSize.
-    assert(offset <= fileSize);
-    const uint8_t* block;
-    size_t got;
-    IoResult r = file.peek(offset, kLongestBlockStart, &block, &got);
-    if (r != IoResult::kOk) return {r, offset, 0};
-    if (got < kWordSize) return {IoResult::kEnd, offset, 0};
+    // holds it, and `held` counts bytes of the file only.
+    assert(offset <= fileSize && held <= fileSize - offset);
+    if (held < kLongestBlockStart) {
+      const IoResult r = file.peek(offset, kLongestBlockStart, &block, &held);
+      if (r != IoResult::kOk) return {r, offset, 0};
+      if (held < kWordSize) return {IoResult::kEnd, offset, 0};
+    }
     const BlockType type = decodeU32(block);
     const BlockKind kind = classifyBlockType(type);
     if (kind == BlockKind::kEndBlock || kind == BlockKind::kUnknownBlock) {
@@ -80,14 +85,20 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount,
     }
     // Nothing is decoded or acted on that was not read in full, and no
     // block is passed over that the file does not hold.
-    if (got < kWordSize + blockHeadSize(kind)) return {IoResult::kEnd, offset, type};
+    if (held < kWordSize + blockHeadSize(kind)) return {IoResult::kEnd, offset, type};
     const uint64_t size = blockSize(kind, block + kWordSize, recordCount);
     if (size > fileSize - offset) return {IoResult::kEnd, offset, type};
     if (kind == BlockKind::kTextureBlock) {
-      r = action.onTexture(block + kWordSize, offset + kWordSize, file);
+      const IoResult r = action.onTexture(block + kWordSize, offset + kWordSize, file);
       if (r != IoResult::kOk) return {r, offset, type};
     }
     offset += size;
+    if (size < held) {
+      block += size;
+      held -= static_cast<size_t>(size);
+    } else {
+      held = 0;
+    }
   }
 }
 

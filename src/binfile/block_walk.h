@@ -67,7 +67,7 @@ class TextureRenamer final : public TextureAction {
   int64_t renamedCount() const { return renamedCount_; }
 
  private:
-  const std::string& oldRawName_;
+  const RawNamePattern oldRawName_;
   const std::string& newRawName_;
   std::FILE* out_;
   int64_t renamedCount_ = 0;
