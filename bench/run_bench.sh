@@ -32,6 +32,9 @@ fi
 
 velkor=$(cd "$build" && pwd)/velkor
 mkbin=$build/mkbin
+# The floor under the renames: the same pwrites and fdatasync, nothing else.
+floor=$(cd "$build" && pwd)/pwrite_floor
+cc -O2 -o "$floor" "$here/pwrite_floor.c"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 size=$((64 * 1024 * 1024))
@@ -72,19 +75,21 @@ for f in textures mixed items huge; do cat "$out/$f.bin" > /dev/null; done
 
 cases=$(mktemp)
 trap 'rm -f "$cases"' EXIT
-python3 - "$velkor" "$out" > "$cases" <<'EOF'
+python3 - "$velkor" "$out" "$floor" > "$cases" <<'EOF'
 import json, sys
-velkor, out = sys.argv[1], sys.argv[2]
+velkor, out, floor = sys.argv[1], sys.argv[2], sys.argv[3]
 def f(name): return f"{out}/{name}.bin"
-def case(name, file, runs, target):
+def case(name, file, runs, target, extra=()):
     return {"case": name, "reference": ["cat", f(file)],
-            "runs": [[velkor, f(file)] + r for r in runs], "target": target}
+            "runs": [[velkor, f(file)] + r for r in runs] + list(extra), "target": target}
 print(json.dumps([
     case("textures list", "textures", [[]], 4),
     case("textures rename, 1 in 8", "textures",
-         [["brick01", "brick02"], ["brick02", "brick01"]], 20),
+         [["brick01", "brick02"], ["brick02", "brick01"]], 20,
+         [[floor, f("textures"), "brick01"]]),
     case("textures rename, 1 in 1000", "textures",
-         [["rare01", "rare02"], ["rare02", "rare01"]], 6),
+         [["rare01", "rare02"], ["rare02", "rare01"]], 6,
+         [[floor, f("textures"), "rare01"]]),
     case("mixed list", "mixed", [[]], 2),
     case("items list", "items", [[]], 0.2),
     case("over 4 GiB", "huge", [[], ["far_away", "far_back"], ["far_back", "far_away"]], 0.2),
