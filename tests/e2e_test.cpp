@@ -218,18 +218,30 @@ TEST_F(EndToEnd, OffsetsPastFourGiB) {
   EXPECT_EQ(static_cast<uint64_t>(st.st_size), farName + 16 + 4);
 }
 
+// A lock that another program holds on the file, a flock or a record lock
+// (fcntl, lockf), keeps the tool off it; once let go, the tool renames.
 TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
-  if (!nativeProgram()) GTEST_SKIP() << "flock is the POSIX build's hold on the file";
-  writeFile(path("a.bin"), exampleBinFile());
-  int fd = open(path("a.bin").c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  Result held = run({"a.bin", "brick01", "x"});
-  EXPECT_EQ(held.out, "Unable to open a.bin\n");
-  EXPECT_EQ(held.status, 1);
-  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
-  close(fd);
-  EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
+  if (!nativeProgram()) GTEST_SKIP() << "flock and record locks are the POSIX build's hold";
+  struct Lock {
+    const char* name;
+    int (*take)(int fd);
+  } locks[] = {
+      {"flock", [](int fd) { return flock(fd, LOCK_EX | LOCK_NB); }},
+      {"lockf", [](int fd) { return lockf(fd, F_TLOCK, 0); }},
+  };
+  for (const Lock& lock : locks) {
+    SCOPED_TRACE(lock.name);
+    writeFile(path("a.bin"), exampleBinFile());
+    int fd = open(path("a.bin").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(lock.take(fd), 0);
+    Result held = run({"a.bin", "brick01", "x"});
+    EXPECT_EQ(held.out, "Unable to open a.bin\n");
+    EXPECT_EQ(held.status, 1);
+    EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+    close(fd);
+    EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
+  }
 }
 
 TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
@@ -240,22 +252,6 @@ TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
   int w = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(w));
   EXPECT_EQ(WEXITSTATUS(w), 1);
-}
-
-// A record lock (lockf, fcntl) held by another program keeps the tool off
-// the file, as a flock does.
-TEST_F(EndToEnd, FileWithARecordLockIsRefusedAndUntouched) {
-  if (!nativeProgram()) GTEST_SKIP() << "record locks are the POSIX build's hold on the file";
-  writeFile(path("a.bin"), exampleBinFile());
-  int fd = open(path("a.bin").c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(lockf(fd, F_TLOCK, 0), 0);
-  Result held = run({"a.bin", "brick01", "x"});
-  EXPECT_EQ(held.out, "Unable to open a.bin\n");
-  EXPECT_EQ(held.status, 1);
-  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
-  close(fd);
-  EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
 }
 
 // Standard output closed, or a pipe whose reader has gone: nothing printed
