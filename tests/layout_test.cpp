@@ -13,7 +13,7 @@ void encodeU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::string rawNameOf(const TextureRecord& r) {
+std::string rawNameOf(TextureRecord r) {
   return std::string(reinterpret_cast<const char*>(r.bytes()) + kRawNameOffset,
                      rawNameLength(r.bytes()));
 }

@@ -175,7 +175,6 @@ class RawNamePattern {
 class TextureRecord {
  public:
   uint8_t* bytes() { return bytes_; }
-  const uint8_t* bytes() const { return bytes_; }
 
   // Stores `name` and its NUL at the start of the name field, leaving the
   // field's later bytes and the lead word as they were.

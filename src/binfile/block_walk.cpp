@@ -53,6 +53,16 @@ void TextureRenamer::report() {
 
 namespace {
 
+// How the block loop ended.
+enum class WalkEnd {
+  kEndMarker,     // an end block was read
+  kUnknownBlock,  // a block type that the tool does not know
+  kIncomplete,    // the file ended inside a block, or before the end block
+  kReadFailed,
+  kWriteFailed,
+  kOutputFailed,  // the listing could not be printed: nothing more is said
+};
+
 // Where and why the block loop stopped: at an end block or an unknown block
 // (result kOk), or on a failure, with the offset of the block's type word.
 struct WalkStop {
@@ -119,8 +129,8 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, uint64_t* blocksStart
   return IoResult::kOk;
 }
 
-}  // namespace
-
+// Walks the block stream from `offset` to the end block, and prints how it
+// stopped if not at the end block. recordCount is the prologue's count.
 WalkEnd walkBlocks(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
                    const char* binPath, std::FILE* out) {
   const WalkStop stop = walkToStop(file, offset, recordCount, action);
@@ -144,6 +154,8 @@ WalkEnd walkBlocks(BinFile& file, uint64_t offset, int32_t recordCount, TextureA
       return WalkEnd::kReadFailed;
   }
 }
+
+}  // namespace
 
 int runTool(const RunRequest& request, std::FILE* out) {
   return runTool(request, openPlatformFile(request.binPath.c_str()), out);

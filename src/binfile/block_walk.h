@@ -63,30 +63,12 @@ class TextureRenamer final : public TextureAction {
   // Prints how many records were rewritten.
   void report() override;
 
-  // Records whose 20 bytes the system accepted in full.
-  int64_t renamedCount() const { return renamedCount_; }
-
  private:
   const RawNamePattern oldRawName_;
   const std::string& newRawName_;
   std::FILE* out_;
-  int64_t renamedCount_ = 0;
+  int64_t renamedCount_ = 0;  // records whose 20 bytes the system accepted in full
 };
-
-// How the block loop ended.
-enum class WalkEnd {
-  kEndMarker,     // an end block was read
-  kUnknownBlock,  // a block type that the tool does not know
-  kIncomplete,    // the file ended inside a block, or before the end block
-  kReadFailed,
-  kWriteFailed,
-  kOutputFailed,  // the listing could not be printed: nothing more is said
-};
-
-// Walks the block stream from `offset` to the end block, and prints how it
-// stopped if not at the end block. recordCount is the prologue's count.
-WalkEnd walkBlocks(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
-                   const char* binPath, std::FILE* out);
 
 // Does the whole run on the file at request.binPath and returns the exit
 // status: 0 when the walk reached an end block or an unknown block, 1 on
