@@ -71,8 +71,11 @@ struct WalkStop {
   BlockType type;
 };
 
-WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount,
-                    TextureAction& action) {
+// The one walk over the block stream. Action is the run's own texture
+// action, TextureLister or TextureRenamer, so that the call for each
+// texture is made directly rather than through the base class.
+template <typename Action>
+WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action& action) {
   const uint64_t fileSize = file.size();
   // The bytes from `offset` on that the buffer holds, as peek() gave them:
   // the walk moves along them without asking again while a whole block
@@ -129,11 +132,9 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, uint64_t* blocksStart
   return IoResult::kOk;
 }
 
-// Walks the block stream from `offset` to the end block, and prints how it
-// stopped if not at the end block. recordCount is the prologue's count.
-WalkEnd walkBlocks(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
-                   const char* binPath, std::FILE* out) {
-  const WalkStop stop = walkToStop(file, offset, recordCount, action);
+// Says how the walk stopped, if not at the end block.
+WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath,
+                std::FILE* out) {
   // Lines the action held back come before the walk's own message; once
   // the output has failed, nothing more is said.
   if (stop.result == IoResult::kOutputError || !action.endOfWalk()) return WalkEnd::kOutputFailed;
@@ -188,7 +189,11 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
     return 1;
   }
 
-  const WalkEnd end = walkBlocks(file, blocksStart, recordCount, action, binPath, out);
+  // Each action's own walk calls its texture call directly.
+  const WalkStop stop = request.mode == RunMode::kRename
+                            ? walkToStop(file, blocksStart, recordCount, renamer)
+                            : walkToStop(file, blocksStart, recordCount, lister);
+  const WalkEnd end = endWalk(stop, action, binPath, out);
   int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
   // Whatever reached the file, the records counted above all, is on the
   // disk before the count is printed. A failed write was said already.
