@@ -181,7 +181,7 @@ Run runOnce(const FuzzCase& c, const RunRequest& request) {
   Output out;
   run.status = runTool(request, faultyMemoryFile(run.state), out.stream());
   run.output = out.text();
-  run.faulted = c.failAt > 0 && run.state->operations >= c.failAt;
+  run.faulted = c.failAt > 0 && run.state->operations() >= c.failAt;
   return run;
 }
 
@@ -202,7 +202,7 @@ std::string checkList(const FuzzCase& c, const Reference& ref) {
 
   if (run.state->closes != 1) return describe("list: the file was not closed exactly once", run);
   if (run.state->data != c.file) return describe("list: the file changed", run);
-  if (run.state->writes != 0 || run.state->flushes != 0)
+  if (run.state->writes() != 0 || run.state->flushes != 0)
     return describe("list: the file was written or flushed", run);
 
   // The lines of the textures, in order; only whole lines may be printed.
@@ -284,7 +284,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref) {
     if (run.output != out) return describe(("rename: expected\n" + out).c_str(), run);
     if (run.status != stopStatus(ref)) return describe("rename: wrong status", run);
     if (data != expected) return describe("rename: the file is not renamed as expected", run);
-    if (matches.empty() && run.state->writes != 0) return describe("rename: wrote with no match", run);
+    if (matches.empty() && run.state->writes() != 0) return describe("rename: wrote with no match", run);
     if (!matches.empty() && run.state->writtenSinceFlush)
       return describe("rename: renames reported without flushing them", run);
     return "";

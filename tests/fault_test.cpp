@@ -115,7 +115,7 @@ TEST_P(BackendFaults, RenameFailingAtEveryOperation) {
   RunOutcome clean = run(t.bytes, renameRequest("abc", "xy"));
   ASSERT_EQ(clean.status, 0);
   checkOutcome(t, clean, false);
-  const int64_t operations = clean.state->operations;
+  const int64_t operations = clean.state->operations();
   ASSERT_GT(operations, 10);
   // A failing write passes on part of a record, up to the middle of the
   // new name: the record is not counted, and it alone is half renamed.
@@ -133,7 +133,7 @@ TEST_P(BackendFaults, ListFailingAtEveryOperationChangesNothing) {
   Textures t = manyTextures();
   RunOutcome clean = run(t.bytes, listRequest());
   ASSERT_EQ(clean.status, 0);
-  for (int64_t n = 1; n <= clean.state->operations; ++n) {
+  for (int64_t n = 1; n <= clean.state->operations(); ++n) {
     SCOPED_TRACE(n);
     RunOutcome r = run(t.bytes, listRequest(), n);
     EXPECT_EQ(r.status, 1);
@@ -208,7 +208,7 @@ TEST(Faults, FailedFlushIsReportedAfterTheWalkBeforeTheCount) {
   RunOutcome clean = runOnBytes(b, renameRequest("abc", "xy"));
   ASSERT_EQ(clean.state->flushes, 1);
   // The flush is the last operation.
-  RunOutcome r = runOnBytes(b, renameRequest("abc", "xy"), clean.state->operations);
+  RunOutcome r = runOnBytes(b, renameRequest("abc", "xy"), clean.state->operations());
   EXPECT_EQ(r.output, "Found unknown f block at 2c, leaving\nUnable to write t.bin\nRenamed 1 blocks\n");
   EXPECT_EQ(r.status, 1);
 }

@@ -81,7 +81,7 @@ TEST(HostileInput, CountsBeyondTheFile) {
       // The file is read once, in one piece, and the walk ends there: no
       // read or move is made for the items that are not in it.
       EXPECT_LE(r.state->bytesRead, file.size());
-      EXPECT_LE(r.state->operations, 8);
+      EXPECT_LE(r.state->operations(), 8);
     }
   }
 }

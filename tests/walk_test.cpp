@@ -33,7 +33,7 @@ TEST(WorkedExample, ListsAbc) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.state->data, file);
   EXPECT_EQ(r.state->closes, 1);
-  EXPECT_EQ(r.state->writes, 0);
+  EXPECT_EQ(r.state->writes(), 0);
   EXPECT_EQ(r.state->flushes, 0);
 }
 

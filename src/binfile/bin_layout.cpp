@@ -13,15 +13,14 @@ void TextureRecord::storeRawName(const char* name, size_t length) {
 }
 
 RawNamePattern::RawNamePattern(const std::string& name) : fits_(name.size() <= kRawNameFieldSize) {
-  uint8_t bytes[kRawNameFieldSize] = {};
-  uint8_t mask[kRawNameFieldSize] = {};
-  if (fits_) {
-    std::memcpy(bytes, name.data(), name.size());
-    // The name's bytes and the NUL after them, if the field has room for it.
-    std::memset(mask, 0xff, name.size() < kRawNameFieldSize ? name.size() + 1 : kRawNameFieldSize);
-  }
-  std::memcpy(bytes_, bytes, sizeof bytes);
-  std::memcpy(mask_, mask, sizeof mask);
+  static_assert(sizeof bytes_ == kRawNameFieldSize && sizeof mask_ == kRawNameFieldSize,
+                "the pattern is the field's 16 bytes");
+  if (!fits_) return;
+  // Laid out byte by byte, as the field is: the words then compare alike
+  // whatever the machine's byte order. The mask keeps the name's bytes and
+  // the NUL after them, if the field has room for it.
+  std::memcpy(bytes_, name.data(), name.size());
+  std::memset(mask_, 0xff, name.size() < kRawNameFieldSize ? name.size() + 1 : kRawNameFieldSize);
 }
 
 }  // namespace velkor

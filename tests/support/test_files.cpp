@@ -33,7 +33,7 @@ FaultyFile::~FaultyFile() {
 
 bool FaultyFile::fails(char kind) {
   state_->kinds.push_back(kind);
-  return ++state_->operations == state_->failAt;
+  return state_->operations() == state_->failAt;
 }
 
 bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
@@ -45,7 +45,6 @@ bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
 }
 
 bool FaultyFile::writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) {
-  ++state_->writes;
   state_->writeLog.push_back({offset, n});
   const bool failing = fails('w');
   *written = 0;

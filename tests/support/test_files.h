@@ -33,14 +33,15 @@ struct FileState {
   size_t failingWriteAccepts = 0;
 
   // What was done.
-  int64_t operations = 0;
   std::string kinds;  // one letter per operation: r(ead) w(rite) z (size) f(lush)
-  int64_t writes = 0;
   std::vector<WriteRequest> writeLog;
   int64_t flushes = 0;
   int64_t closes = 0;
   uint64_t bytesRead = 0;
   bool writtenSinceFlush = false;
+
+  int64_t operations() const { return static_cast<int64_t>(kinds.size()); }
+  int64_t writes() const { return static_cast<int64_t>(writeLog.size()); }
 };
 
 // A plain file in memory: reads and writes `data`, which it shares.
