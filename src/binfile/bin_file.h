@@ -20,6 +20,7 @@ enum class IoResult {
   kReadError,    // the system failed a read or a size query
   kWriteError,   // the system failed or cut short a write, or the flush
   kOutputError,  // standard output could not take what was printed
+  kStopped,      // the process asked the run to stop
 };
 
 class BinFile {

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cinttypes>
+#include <csignal>
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -61,6 +62,7 @@ enum class WalkEnd {
   kReadFailed,
   kWriteFailed,
   kOutputFailed,  // the listing could not be printed: nothing more is said
+  kStopped,       // the process asked the run to stop
 };
 
 // Where and why the block loop stopped: at an end block or an unknown block
@@ -75,7 +77,8 @@ struct WalkStop {
 // action, TextureLister or TextureRenamer, so that the call for each
 // texture is made directly rather than through the base class.
 template <typename Action>
-WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action& action) {
+WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action& action,
+                    const volatile std::sig_atomic_t& stopRequested) {
   const uint64_t fileSize = file.size();
   // The bytes from `offset` on that the buffer holds, as peek() gave them:
   // the walk moves along them without asking again while a whole block
@@ -86,6 +89,7 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action&
     // Invariant: every block before `offset` was taken whole, so the file
     // holds it, and `held` counts bytes of the file only.
     assert(offset <= fileSize && held <= fileSize - offset);
+    if (stopRequested) return {IoResult::kStopped, offset, 0};
     if (held < kLongestBlockStart) {
       const IoResult r = file.peek(offset, kLongestBlockStart, &block, &held);
       if (r != IoResult::kOk) return {r, offset, 0};
@@ -139,6 +143,8 @@ WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath
   // the output has failed, nothing more is said.
   if (stop.result == IoResult::kOutputError || !action.endOfWalk()) return WalkEnd::kOutputFailed;
   switch (stop.result) {
+    case IoResult::kStopped:
+      return WalkEnd::kStopped;
     case IoResult::kOk:
       if (classifyBlockType(stop.type) == BlockKind::kEndBlock) return WalkEnd::kEndMarker;
       std::fprintf(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
@@ -190,9 +196,13 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
   }
 
   // Each action's own walk calls its texture call directly.
-  const WalkStop stop = request.mode == RunMode::kRename
-                            ? walkToStop(file, blocksStart, recordCount, renamer)
-                            : walkToStop(file, blocksStart, recordCount, lister);
+  static const volatile std::sig_atomic_t kNeverStop = 0;
+  const volatile std::sig_atomic_t& stopRequested =
+      request.stopRequested ? *request.stopRequested : kNeverStop;
+  const WalkStop stop =
+      request.mode == RunMode::kRename
+          ? walkToStop(file, blocksStart, recordCount, renamer, stopRequested)
+          : walkToStop(file, blocksStart, recordCount, lister, stopRequested);
   const WalkEnd end = endWalk(stop, action, binPath, out);
   int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
   // Whatever reached the file, the records counted above all, is on the

@@ -2,6 +2,7 @@
 #ifndef VELKOR_BINFILE_RUN_REQUEST_H_
 #define VELKOR_BINFILE_RUN_REQUEST_H_
 
+#include <csignal>
 #include <string>
 
 namespace velkor {
@@ -14,6 +15,11 @@ struct RunRequest {
   std::string binPath;
   std::string oldRawName;  // Rename only
   std::string newRawName;  // Rename only; at most kMaxRawNameLength bytes
+  // Set (non-zero) by the process when the run must stop early, from a
+  // signal handler or a console control handler: the walk stops before the
+  // next texture record, and the run ends as it does after a failure. The
+  // record being written when it is set is finished first. Null: never.
+  const volatile std::sig_atomic_t* stopRequested = nullptr;
 };
 
 }  // namespace velkor

@@ -1,0 +1,26 @@
+// What the tool asks of the process around one run: the handling of
+// signals or console control events, the standard streams, and the way the
+// process ends. Each platform has its own (the build picks one); the walk
+// sees none of it but the stop flag.
+#ifndef VELKOR_CLI_PROCESS_H_
+#define VELKOR_CLI_PROCESS_H_
+
+#include <csignal>
+
+namespace velkor {
+
+// Sets the process up for one run, before anything is printed: standard
+// output, and the handlers that turn an interruption into a request to
+// stop. Call once, first thing in main.
+void prepareProcess();
+
+// The flag the handlers set when the run must stop; non-zero once set.
+const volatile std::sig_atomic_t* stopFlag();
+
+// Ends the process with `status`, or, if an interruption stopped the run,
+// as that interruption ends a process, so that the caller sees it.
+[[noreturn]] void endProcess(int status);
+
+}  // namespace velkor
+
+#endif  // VELKOR_CLI_PROCESS_H_
