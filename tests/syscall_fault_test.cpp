@@ -125,9 +125,10 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const std::vector<Row> rows = {
       {"open fails", "openat", "error=EIO", 1, false, "Unable to open FILE\n", 1, 0},
       {"open interrupted", "openat", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      // %fstat: whichever fstat the C library calls (newfstatat, fstat, ...);
-      // the first is the open's check of the file type, the second the size.
-      {"size query fails", "%fstat", "error=EIO", 2, false, "Unable to read FILE\n", 1, 0},
+      // %fstat: whichever fstat the C library calls (newfstatat, fstat, ...):
+      // the check of standard output against the path, then the open's check of
+      // the file type, then the size.
+      {"size query fails", "%fstat", "error=EIO", 3, false, "Unable to read FILE\n", 1, 0},
       {"flock held by another", "flock", "error=EAGAIN", 1, true, "Unable to open FILE\n", 1, 0},
       {"flock unsupported", "flock", "error=ENOLCK", 1, true, "Renamed 5 blocks\n", 0, kAll},
       {"record lock held by another", "fcntl", "error=EACCES", 3, true, "Unable to open FILE\n", 1,

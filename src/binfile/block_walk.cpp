@@ -1,5 +1,7 @@
 #include "binfile/block_walk.h"
 
+#include "binfile/message.h"
+
 #include <cassert>
 #include <cinttypes>
 #include <csignal>
@@ -35,7 +37,7 @@ IoResult TextureLister::onTexture(const uint8_t* record, uint64_t, BinFile&) {
 bool TextureLister::writeLines() {
   const size_t used = used_;
   used_ = 0;
-  return used == 0 || std::fwrite(lines_, 1, used, out_) == used;
+  return used == 0 || writeOutput(out_, lines_, used);
 }
 
 IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
@@ -48,8 +50,8 @@ IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFi
   return r;
 }
 
-void TextureRenamer::report() {
-  std::fprintf(out_, "Renamed %" PRIi64 " blocks\n", renamedCount_);
+bool TextureRenamer::report() {
+  return printMessage(out_, "Renamed %" PRIi64 " blocks\n", renamedCount_);
 }
 
 namespace {
@@ -138,7 +140,7 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, uint64_t* blocksStart
 
 // Says how the walk stopped, if not at the end block.
 WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath,
-                std::FILE* out) {
+                std::FILE* out, bool* printed) {
   // Lines the action held back come before the walk's own message; once
   // the output has failed, nothing more is said.
   if (stop.result == IoResult::kOutputError || !action.endOfWalk()) return WalkEnd::kOutputFailed;
@@ -147,17 +149,18 @@ WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath
       return WalkEnd::kStopped;
     case IoResult::kOk:
       if (classifyBlockType(stop.type) == BlockKind::kEndBlock) return WalkEnd::kEndMarker;
-      std::fprintf(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
+      *printed = printMessage(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
                    static_cast<unsigned>(stop.type), stop.blockStart);
       return WalkEnd::kUnknownBlock;
     case IoResult::kEnd:
-      std::fprintf(out, "Found incomplete block at %" PRIx64 ", leaving\n", stop.blockStart);
+      *printed = printMessage(out, "Found incomplete block at %" PRIx64 ", leaving\n",
+                              stop.blockStart);
       return WalkEnd::kIncomplete;
     case IoResult::kWriteError:
-      std::fprintf(out, "Unable to write %s\n", binPath);
+      *printed = printMessage(out, "Unable to write %s\n", binPath);
       return WalkEnd::kWriteFailed;
     default:
-      std::fprintf(out, "Unable to read %s\n", binPath);
+      *printed = printMessage(out, "Unable to read %s\n", binPath);
       return WalkEnd::kReadFailed;
   }
 }
@@ -172,7 +175,7 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
             std::FILE* out) {
   const char* binPath = request.binPath.c_str();
   if (!platformFile) {
-    std::fprintf(out, "Unable to open %s\n", binPath);
+    printMessage(out, "Unable to open %s\n", binPath);
     return 1;
   }
   TextureLister lister(out);
@@ -188,9 +191,9 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
     // Nothing was walked, so there is nothing to report.
     file.close();
     if (r == IoResult::kEnd) {
-      std::fprintf(out, "%s is not a valid BIN file\n", binPath);
+      printMessage(out, "%s is not a valid BIN file\n", binPath);
     } else {
-      std::fprintf(out, "Unable to read %s\n", binPath);
+      printMessage(out, "Unable to read %s\n", binPath);
     }
     return 1;
   }
@@ -203,19 +206,21 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
       request.mode == RunMode::kRename
           ? walkToStop(file, blocksStart, recordCount, renamer, stopRequested)
           : walkToStop(file, blocksStart, recordCount, lister, stopRequested);
-  const WalkEnd end = endWalk(stop, action, binPath, out);
+  bool printed = true;  // false once anything printed did not go out
+  const WalkEnd end = endWalk(stop, action, binPath, out, &printed);
   int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
   // Whatever reached the file, the records counted above all, is on the
   // disk before the count is printed. A failed write was said already.
   if (file.flushWrites() != IoResult::kOk) {
-    if (end != WalkEnd::kWriteFailed) std::fprintf(out, "Unable to write %s\n", binPath);
+    if (end != WalkEnd::kWriteFailed && !printMessage(out, "Unable to write %s\n", binPath)) {
+      printed = false;
+    }
     status = 1;
   }
   file.close();
-  action.report();
+  if (!action.report()) printed = false;
   // A listing or count that could not be printed is not a success.
-  if (std::ferror(out)) status = 1;
-  return status;
+  return printed ? status : 1;
 }
 
 }  // namespace velkor

@@ -29,8 +29,9 @@ class TextureAction {
   // own: whatever the action still holds back for the output goes out now.
   // Returns false if the output failed.
   virtual bool endOfWalk() { return true; }
-  // Called once, after the file has been closed.
-  virtual void report() {}
+  // Called once, after the file has been closed. Returns false if the
+  // output failed.
+  virtual bool report() { return true; }
 };
 
 // Prints the RAW name of every texture. The lines are gathered in the
@@ -61,7 +62,7 @@ class TextureRenamer final : public TextureAction {
       : oldRawName_(oldRawName), newRawName_(newRawName), out_(out) {}
   IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file) override;
   // Prints how many records were rewritten.
-  void report() override;
+  bool report() override;
 
  private:
   const RawNamePattern oldRawName_;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 namespace velkor {
@@ -57,6 +58,18 @@ class PlatformFile {
 // writing, is not a regular file, or is held by another opener. Never blocks
 // waiting for another program.
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
+
+// True when the process's standard output is the file at `path` itself
+// (the same file, under whatever name), so that nothing may be printed
+// there. False when either cannot be identified.
+bool standardOutputIsFile(const char* path);
+
+// Writes the n bytes at `bytes` to `out`, with as few requests to the
+// system as it allows (one, for anything it takes whole), after whatever
+// `out` still buffers. Waits while `out` is a pipe that is full and was
+// set not to block. Returns false if the output failed; the bytes it did
+// not take are lost.
+bool writeOutput(std::FILE* out, const char* bytes, size_t n);
 
 }  // namespace velkor
 

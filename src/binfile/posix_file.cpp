@@ -3,6 +3,7 @@
 // lock for the whole run. Transfers are positioned (pread/pwrite).
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,6 +138,32 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
     return nullptr;
   }
   return std::unique_ptr<PlatformFile>(new PosixFile(fd));
+}
+
+bool standardOutputIsFile(const char* path) {
+  struct stat file, output;
+  return ::stat(path, &file) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+         file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+}
+
+bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
+  const int fd = ::fileno(out);
+  if (fd < 0) return std::fwrite(bytes, 1, n, out) == n;  // a stream in memory
+  if (std::fflush(out) != 0) return false;
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, bytes + done, n - done);
+    if (w >= 0) {
+      done += static_cast<size_t>(w);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    // Another program set the pipe not to block: wait until it takes more.
+    struct pollfd writable = {fd, POLLOUT, 0};
+    if (::poll(&writable, 1, -1) < 0 && errno != EINTR) return false;
+  }
+  return true;
 }
 
 }  // namespace velkor

@@ -100,4 +100,11 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   return std::unique_ptr<PlatformFile>(new Win32File(h));
 }
 
+bool standardOutputIsFile(const char*) { return false; }
+
+bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
+  // The runtime turns each LF into CR LF on its way out.
+  return std::fwrite(bytes, 1, n, out) == n && std::fflush(out) == 0;
+}
+
 }  // namespace velkor

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "binfile/bin_layout.h"
+#include "binfile/message.h"
 
 namespace velkor {
 
@@ -17,7 +18,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
   }
   if (parameters == 3) {
     if (std::strlen(argv[3]) > kMaxRawNameLength) {
-      std::fprintf(out, "New RAW name is too long.\n");
+      printMessage(out, "New RAW name is too long.\n");
       parsed.status = 1;
       return parsed;
     }
@@ -28,8 +29,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
     parsed.request.newRawName = argv[3];
     return parsed;
   }
-  std::fprintf(out, "To view texture names, supply 1 parameter: BIN name\n");
-  std::fprintf(out, "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n");
+  printMessage(out, "To view texture names, supply 1 parameter: BIN name\n");
+  printMessage(out, "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n");
   parsed.status = 1;
   return parsed;
 }

@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "binfile/block_walk.h"
+#include "binfile/message.h"
+#include "binfile/platform_file.h"
 #include "cli/command_line.h"
 #include "cli/process.h"
 
@@ -9,12 +11,15 @@ int main(int argc, char** argv) {
   velkor::prepareProcess();
   velkor::ParsedCommandLine parsed = velkor::parseCommandLine(argc, argv, stdout);
   int status = parsed.status;
-  if (parsed.accepted) {
+  if (parsed.accepted && velkor::standardOutputIsFile(parsed.request.binPath.c_str())) {
+    // Whatever went to standard output would land in the file itself: the
+    // one message that goes to standard error.
+    velkor::printMessage(stderr, "Unable to open %s\n", parsed.request.binPath.c_str());
+    status = 1;
+  } else if (parsed.accepted) {
+    // runTool's status counts output that could not be written as a failure.
     parsed.request.stopRequested = velkor::stopFlag();
     status = velkor::runTool(parsed.request, stdout);
   }
-  // Output that could not be written is not a success, even though nothing
-  // can be said about it on the stream that failed.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) status = 1;
   velkor::endProcess(status);
 }
