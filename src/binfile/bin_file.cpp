@@ -1,6 +1,7 @@
 #include "binfile/bin_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <utility>
 
 namespace velkor {
@@ -29,8 +30,11 @@ IoResult BinFile::peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t*
     size_t read = 0;
     const bool ok = file_->readAt(offset, buf_.get(), length, &read);
     bufStart_ = offset;
-    bufLen_ = ok ? read : 0;
-    if (!ok) return IoResult::kReadError;
+    bufLen_ = read;
+    // The read goes ahead of the walk: an error past the bytes asked for
+    // (a bad sector after the end block, say) is met only if the walk ever
+    // needs those bytes.
+    if (!ok && read < want) return IoResult::kReadError;
   }
   // A file that has shrunk since start() gives fewer bytes: the walk then
   // finds its blocks cut short.
@@ -41,10 +45,33 @@ IoResult BinFile::peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t*
 }
 
 IoResult BinFile::write(uint64_t offset, const uint8_t* src, size_t n) {
+  assert(offset >= bufStart_ && offset - bufStart_ <= bufLen_ &&
+         bufLen_ - (offset - bufStart_) >= n);
+  // A file that another program has shortened since it was read is not
+  // grown back by a write past its new end.
+  uint64_t now = 0;
+  if (!file_->size(&now) || now < offset || now - offset < n) return IoResult::kWriteError;
   size_t written = 0;
   const bool ok = file_->writeAt(offset, src, n, &written);
   if (written > 0) written_ = true;
-  return ok && written == n ? IoResult::kOk : IoResult::kWriteError;
+  if (ok && written == n) return IoResult::kOk;
+  // The system took only part (a full disk, a file-size limit): the bytes
+  // it took are put back as they were read, so that the record is wholly
+  // old. That space is the file's already, so this needs no new space.
+  if (written > 0) restore(offset, written);
+  return IoResult::kWriteError;
+}
+
+bool BinFile::restore(uint64_t offset, size_t n) {
+  const uint8_t* old = buf_.get() + (offset - bufStart_);
+  size_t done = 0;
+  while (done < n) {
+    size_t written = 0;
+    file_->writeAt(offset + done, old + done, n - done, &written);
+    if (written == 0) return false;
+    done += written;
+  }
+  return true;
 }
 
 IoResult BinFile::flushWrites() {

@@ -42,12 +42,20 @@ class BinFile {
   // the buffer, and sets *got to how many of them it holds: at least n, or
   // fewer only where the file ends first (0 at or past its end). They stay
   // valid, and unchanged, until the next peek(). kReadError if the system
-  // failed the read. REQUIRES: n <= kBufferSize.
+  // failed the read before it gave the bytes asked for (or those of them
+  // the file holds); an error further on, in the read-ahead, is not one.
+  // REQUIRES: n <= kBufferSize.
   IoResult peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t* got);
 
-  // Writes the n bytes at src to the file at `offset`, with one request.
-  // kWriteError unless the system accepted all of them. The buffer keeps
-  // the bytes it read. REQUIRES: start() succeeded.
+  // Writes the n bytes at src over the n bytes at `offset`, with one
+  // request, after checking that the file still holds them: a file shorter
+  // than offset + n is not written (kWriteError), so that no write makes it
+  // longer. kWriteError unless the system accepted all n; if it accepted
+  // only part, that part is written back with the bytes the last peek()
+  // read there, so the file holds either all n new bytes or the old ones
+  // (unless that repair fails too). The buffer keeps the bytes it read.
+  // REQUIRES: start() succeeded; the last peek() gave the n bytes at
+  // `offset`.
   IoResult write(uint64_t offset, const uint8_t* src, size_t n);
 
   // If anything was written, forces the file's data to the storage device.
@@ -58,6 +66,10 @@ class BinFile {
   bool close();
 
  private:
+  // Writes the n bytes the buffer holds for `offset` back to the file.
+  // False if the system would not take them all.
+  bool restore(uint64_t offset, size_t n);
+
   std::unique_ptr<PlatformFile> file_;
   std::unique_ptr<uint8_t[]> buf_;
   uint64_t bufStart_ = 0;  // file offset of buf_[0]

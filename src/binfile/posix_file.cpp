@@ -1,6 +1,7 @@
 // The POSIX backend of PlatformFile: a file descriptor, never one of the
 // standard streams', held with an exclusive flock and an exclusive record
-// lock for the whole run. Transfers are positioned (pread/pwrite).
+// lock for the whole run, and on Linux with a write lease as well.
+// Transfers are positioned (pread/pwrite).
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -67,8 +68,9 @@ class PosixFile final : public PlatformFile {
   }
 
   bool close() override {
-    // Closing the descriptor releases both locks. A close interrupted by a
-    // signal has still released the descriptor on Linux: never retry it.
+    // Closing the descriptor releases both locks and the lease; whoever
+    // waits on the lease goes on then. A close interrupted by a signal has
+    // still released the descriptor on Linux: never retry it.
     int r = ::close(fd_);
     fd_ = -1;
     return r == 0;
@@ -106,6 +108,22 @@ bool lockWholeFile(int fd) {
   return r == 0 || !heldByAnother(errno);
 }
 
+// Takes a write lease on the file, where the system has leases: while it
+// is held, another program's open or truncate of the file waits until the
+// descriptor is closed (or until the system breaks the lease after its
+// lease-break time, /proc/sys/fs/lease-break-time). The system tells of
+// such a wait with SIGIO, which the process must not let end it. Returns
+// false only when another program has the file open; a lease that cannot
+// be had for any other reason (the user does not own the file, a file
+// system without leases) leaves the file held by the locks alone.
+bool leaseWholeFile(int fd) {
+  int r;
+  do {
+    r = ::fcntl(fd, F_SETLEASE, F_WRLCK);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || errno != EAGAIN;
+}
+
 int openOrRetry(const char* path) {
   int fd;
   do {
@@ -126,14 +144,17 @@ int aboveStandardStreams(int fd) {
 }  // namespace
 
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
-  // O_NONBLOCK keeps a FIFO from blocking the open; the file type is checked
-  // right after, and only regular files are kept.
+  // O_NONBLOCK keeps a FIFO from blocking the open, and an open that
+  // another program's lease would hold back fails at once instead of
+  // waiting; the file type is checked right after, and only regular files
+  // are kept.
   int fd = aboveStandardStreams(openOrRetry(path));
   if (fd < 0) return nullptr;
   struct stat st;
   int flags;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !lockWholeFile(fd)) {
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !lockWholeFile(fd) ||
+      !leaseWholeFile(fd)) {
     ::close(fd);
     return nullptr;
   }
