@@ -256,9 +256,15 @@ std::string checkRename(const FuzzCase& c, const Reference& ref) {
   const std::vector<uint8_t>& data = run.state->data;
   if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
   // Every write is one whole matching texture record, at its own offset,
-  // once, in file order: nothing else is ever written.
+  // once, in file order, or the repair of one that the system cut short:
+  // the part it took, at the same offset, right after. Nothing else is
+  // ever written.
   size_t next = 0;
+  const WriteRequest* previous = nullptr;
   for (const WriteRequest& w : run.state->writeLog) {
+    const bool repair = previous && previous->offset == w.offset && w.length < previous->length;
+    previous = &w;
+    if (repair) continue;
     while (next < matches.size() && matches[next] - kRawNameOffset < w.offset) ++next;
     if (next == matches.size() || matches[next] - kRawNameOffset != w.offset ||
         w.length != kTextureRecordSize)
@@ -312,10 +318,15 @@ std::string checkRename(const FuzzCase& c, const Reference& ref) {
       return describe("rename: no count after the walk began", run);
     return "";
   }
-  // The count never exceeds the records that now hold the new name in full.
+  // Every name is wholly old or wholly new, even one whose write was cut
+  // short, and the count never exceeds the records that hold the new one.
   size_t whole = 0;
-  for (uint64_t field : matches)
-    whole += std::memcmp(&data[field], &expected[field], 16) == 0;
+  for (uint64_t field : matches) {
+    const bool renamed = std::memcmp(&data[field], &expected[field], 16) == 0;
+    if (!renamed && std::memcmp(&data[field], &c.file[field], 16) != 0)
+      return describe("rename: a name is half renamed", run);
+    whole += renamed;
+  }
   if (std::stoull(m[4].str()) > whole) return describe("rename: counted more than were written", run);
   return "";
 }

@@ -50,7 +50,9 @@ IoResult BinFile::write(uint64_t offset, const uint8_t* src, size_t n) {
   // A file that another program has shortened since it was read is not
   // grown back by a write past its new end.
   uint64_t now = 0;
-  if (!file_->size(&now) || now < offset || now - offset < n) return IoResult::kWriteError;
+  if (!file_->lengthFixed() && (!file_->size(&now) || now < offset || now - offset < n)) {
+    return IoResult::kWriteError;
+  }
   size_t written = 0;
   const bool ok = file_->writeAt(offset, src, n, &written);
   if (written > 0) written_ = true;

@@ -41,6 +41,12 @@ class PlatformFile {
   // REQUIRES: the file is open.
   virtual bool size(uint64_t* size) = 0;
 
+  // True while the system keeps every other program from changing the
+  // file's length, so that a write within it need not check it first.
+  // False when that is not known.
+  // REQUIRES: the file is open.
+  virtual bool lengthFixed() { return false; }
+
   // Forces the data written so far down to the storage device. Returns
   // false if the system cannot promise that it is there.
   // REQUIRES: the file is open.

@@ -10,9 +10,15 @@
 #include <unistd.h>
 
 #include "binfile/platform_file.h"
+#include "binfile/posix_file.h"
+
+#include <csignal>
 
 namespace velkor {
 namespace {
+
+// Set once another program has asked for a leased file.
+volatile std::sig_atomic_t fileWanted = 0;
 
 // The lowest descriptor the file may have: 0, 1 and 2 belong to the
 // standard streams even when they are closed, so that nothing printed can
@@ -21,7 +27,7 @@ constexpr int kFirstFileDescriptor = 3;
 
 class PosixFile final : public PlatformFile {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  PosixFile(int fd, bool leased) : fd_(fd), leased_(leased) {}
   ~PosixFile() override {
     if (fd_ >= 0) close();
   }
@@ -58,6 +64,10 @@ class PosixFile final : public PlatformFile {
     return true;
   }
 
+  // Nobody else opens or truncates the file while the lease holds: once
+  // another program has asked to, the lease may end before the run does.
+  bool lengthFixed() override { return leased_ && fileWanted == 0; }
+
   bool flush() override {
     // The file's length never changes, so its data is all that must reach
     // the disk.
@@ -78,6 +88,7 @@ class PosixFile final : public PlatformFile {
 
  private:
   int fd_;
+  const bool leased_;
 };
 
 // True when the failed lock call met another holder's lock. Any other
@@ -112,15 +123,17 @@ bool lockWholeFile(int fd) {
 // is held, another program's open or truncate of the file waits until the
 // descriptor is closed (or until the system breaks the lease after its
 // lease-break time, /proc/sys/fs/lease-break-time). The system tells of
-// such a wait with SIGIO, which the process must not let end it. Returns
-// false only when another program has the file open; a lease that cannot
-// be had for any other reason (the user does not own the file, a file
-// system without leases) leaves the file held by the locks alone.
-bool leaseWholeFile(int fd) {
+// such a wait with SIGIO (see posix_file.h). Sets *leased if the lease was
+// taken. Returns false only when another program has the file open; a
+// lease that cannot be had for any other reason (the user does not own the
+// file, a file system without leases) leaves the file held by the locks
+// alone.
+bool leaseWholeFile(int fd, bool* leased) {
   int r;
   do {
     r = ::fcntl(fd, F_SETLEASE, F_WRLCK);
   } while (r != 0 && errno == EINTR);
+  *leased = r == 0;
   return r == 0 || errno != EAGAIN;
 }
 
@@ -152,14 +165,17 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   if (fd < 0) return nullptr;
   struct stat st;
   int flags;
+  bool leased = false;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
       ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !lockWholeFile(fd) ||
-      !leaseWholeFile(fd)) {
+      !leaseWholeFile(fd, &leased)) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<PlatformFile>(new PosixFile(fd));
+  return std::unique_ptr<PlatformFile>(new PosixFile(fd, leased));
 }
+
+void noteFileWanted() { fileWanted = 1; }
 
 bool standardOutputIsFile(const char* path) {
   struct stat file, output;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "binfile/posix_file.h"
 #include "cli/process.h"
 
 namespace velkor {
@@ -39,6 +40,8 @@ extern "C" void onStopSignal(int signal) {
   raise(signal);
 }
 
+extern "C" void onFileWanted(int) { noteFileWanted(); }
+
 void ignore(int signal) {
   struct sigaction action = {};
   action.sa_handler = SIG_IGN;
@@ -56,9 +59,14 @@ void prepareProcess() {
   // A write past the file-size limit (ulimit -f) fails with EFBIG like any
   // other failed write, instead of ending the process mid-run.
   ignore(SIGXFSZ);
-  // The system's notice that another program waits to open the file while
-  // the run holds it: that program waits until the run ends.
-  ignore(SIGIO);
+  // The system's notice that another program waits to open or truncate
+  // the file while the run holds it: that program waits until the run
+  // ends, or until the system breaks the hold.
+  struct sigaction wanted = {};
+  wanted.sa_handler = onFileWanted;
+  wanted.sa_flags = SA_RESTART;
+  sigemptyset(&wanted.sa_mask);
+  sigaction(SIGIO, &wanted, nullptr);
   struct sigaction stop = {};
   stop.sa_handler = onStopSignal;
   // Each handler runs with the other stop signals held back, and the calls

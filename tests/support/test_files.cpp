@@ -38,7 +38,11 @@ bool FaultyFile::fails(char kind) {
 
 bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
   *got = 0;
-  if (fails('r')) return false;
+  if (fails('r')) {
+    const size_t kept = std::min(n, state_->failingReadKeeps);
+    if (kept > 0) inner_->readAt(offset, buf, kept, got);
+    return false;
+  }
   const bool ok = inner_->readAt(offset, buf, n, got);
   state_->bytesRead += *got;
   return ok;

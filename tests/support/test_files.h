@@ -31,6 +31,8 @@ struct FileState {
   int64_t failAt = 0;
   // A failing write still passes this many bytes on (capped at its size).
   size_t failingWriteAccepts = 0;
+  // A failing read still reads this many bytes first (capped at its size).
+  size_t failingReadKeeps = 0;
 
   // What was done.
   std::string kinds;  // one letter per operation: r(ead) w(rite) z (size) f(lush)
@@ -71,6 +73,7 @@ class FaultyFile final : public PlatformFile {
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override;
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override;
   bool size(uint64_t* size) override;
+  bool lengthFixed() override { return inner_->lengthFixed(); }
   bool flush() override;
   bool close() override;
 
