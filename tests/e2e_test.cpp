@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -218,19 +219,36 @@ TEST_F(EndToEnd, OffsetsPastFourGiB) {
   EXPECT_EQ(static_cast<uint64_t>(st.st_size), farName + 16 + 4);
 }
 
+// True when this process may take a write lease on the file at `path`
+// (leases enabled, a file system that has them, the user owns the file).
+bool leaseOnFilePossible(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR);
+  bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+  if (fd >= 0) close(fd);  // and with it the lease
+  return ok;
+}
+
 // A lock that another program holds on the file, a flock or a record lock
-// (fcntl, lockf), keeps the tool off it; once let go, the tool renames.
+// (fcntl, lockf), keeps the tool off it, and so does merely having it open
+// where the tool can take a lease; once let go, the tool renames.
 TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
-  if (!nativeProgram()) GTEST_SKIP() << "flock and record locks are the POSIX build's hold";
+  if (!nativeProgram()) GTEST_SKIP() << "flock, record locks and leases are the POSIX build's hold";
   struct Lock {
     const char* name;
     int (*take)(int fd);
+    bool lease;
   } locks[] = {
-      {"flock", [](int fd) { return flock(fd, LOCK_EX | LOCK_NB); }},
-      {"lockf", [](int fd) { return lockf(fd, F_TLOCK, 0); }},
+      {"flock", [](int fd) { return flock(fd, LOCK_EX | LOCK_NB); }, false},
+      {"lockf", [](int fd) { return lockf(fd, F_TLOCK, 0); }, false},
+      {"open, no lock", [](int) { return 0; }, true},
   };
   for (const Lock& lock : locks) {
     SCOPED_TRACE(lock.name);
+    writeFile(path("a.bin"), exampleBinFile());
+    if (lock.lease && !leaseOnFilePossible(path("a.bin"))) {
+      std::printf("skipped row \"%s\": no lease on this file system\n", lock.name);
+      continue;
+    }
     writeFile(path("a.bin"), exampleBinFile());
     int fd = open(path("a.bin").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
@@ -242,6 +260,101 @@ TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
     close(fd);
     EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
   }
+}
+
+// What the shell puts around the tool: a file-size limit, and standard
+// output redirected onto the BIN file itself (read-write and appending).
+// No signal ends the run, the status is 1, and every name is wholly old or
+// new: the record that crosses the limit is put back as it was.
+TEST_F(EndToEnd, ShellLimitsAndRedirections) {
+  if (!nativeProgram()) GTEST_SKIP() << "ulimit and redirections of a POSIX shell";
+  std::vector<uint8_t> fifty;
+  BinWriter w(&fifty);
+  w.prologue(0);
+  for (int i = 0; i < 50; ++i) w.texture("brick01");
+  w.endBlock();
+  const std::string tool = envOr("VELKOR_COMMAND", VELKOR_BINARY);
+  struct Row {
+    const char* name;
+    rlim_t fileSizeLimit;  // bytes, as ulimit -f sets it; 0: none
+    std::string command;   // run by sh in the scratch folder
+    std::string out;       // what .stdout holds
+    std::string err;
+    int status;
+    int renamed;  // of the first records
+  } rows[] = {
+      // The 42nd record (at 1,008) crosses the limit.
+      {"file-size limit", 1024, tool + " a.bin brick01 zzzzzzzzzzzzzzz >.stdout",
+       "Unable to write a.bin\nRenamed 41 blocks\n", "", 1, 41},
+      {"output read-write onto the file", 0, tool + " a.bin brick01 zzz 1<>a.bin", "",
+       "Unable to open a.bin\n", 1, 0},
+      {"output appended to the file", 0, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 1,
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFile(path("a.bin"), fifty);
+    writeFile(path(".stdout"), {});
+    const std::string cmd = "cd " + shellQuote(dir_) + " && " + row.command + " 2>.stderr </dev/null";
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      struct rlimit limit = {row.fileSizeLimit, row.fileSizeLimit};
+      if (row.fileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(99);
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(98);
+    }
+    int w = 0;
+    ASSERT_EQ(waitpid(pid, &w, 0), pid);
+    // A shell gives 128 + the signal's number for a command a signal ended.
+    EXPECT_TRUE(WIFEXITED(w) && WEXITSTATUS(w) == row.status) << "wait status " << w;
+    const std::vector<uint8_t> out = readFile(path(".stdout")), err = readFile(path(".stderr"));
+    EXPECT_EQ(std::string(out.begin(), out.end()), row.out);
+    EXPECT_EQ(std::string(err.begin(), err.end()), row.err);
+    std::vector<uint8_t> expected = fifty;
+    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[28 + 24 * i], "zzzzzzzzzzzzzzz", 16);
+    EXPECT_TRUE(readFile(path("a.bin")) == expected) << "the file is not as the run should leave it";
+  }
+}
+
+// A pipe that the program at its other end set not to block: the listing
+// waits for the reader, and every byte of it arrives.
+TEST_F(EndToEnd, NonBlockingPipeIsWaitedOn) {
+  if (!nativeProgram()) GTEST_SKIP() << "O_NONBLOCK pipes are POSIX matters";
+  std::vector<uint8_t> many;
+  BinWriter w(&many);
+  w.prologue(0);
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) {
+    w.texture("t" + std::to_string(i));
+    expected += "Found texture: t" + std::to_string(i) + "\n";
+  }
+  w.endBlock();
+  ASSERT_GT(expected.size(), 4u * 65536u);
+  writeFile(path("a.bin"), many);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  ASSERT_EQ(fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir_.c_str()) != 0 || dup2(pipeEnds[1], STDOUT_FILENO) < 0) _exit(99);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    execl(VELKOR_BINARY, VELKOR_BINARY, "a.bin", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  close(pipeEnds[1]);
+  usleep(200000);  // the pipe fills, and the tool meets EAGAIN
+  std::string got;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(pipeEnds[0], chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
+  close(pipeEnds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
 }
 
 TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
