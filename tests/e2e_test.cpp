@@ -271,7 +271,11 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
   std::vector<uint8_t> fifty;
   BinWriter w(&fifty);
   w.prologue(0);
-  for (int i = 0; i < 50; ++i) w.texture("brick01");
+  std::string listing;
+  for (int i = 0; i < 50; ++i) {
+    w.texture("brick01");
+    listing += "Found texture: brick01\n";
+  }
   w.endBlock();
   const std::string tool = envOr("VELKOR_COMMAND", VELKOR_BINARY);
   struct Row {
@@ -286,6 +290,9 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
       // The 42nd record (at 1,008) crosses the limit.
       {"file-size limit", 1024, tool + " a.bin brick01 zzzzzzzzzzzzzzz >.stdout",
        "Unable to write a.bin\nRenamed 41 blocks\n", "", 1, 41},
+      // The listing's first write takes 1,024 bytes, the next none.
+      {"file-size limit on the listing", 1024, tool + " a.bin >.stdout", listing.substr(0, 1024),
+       "", 1, 0},
       {"output read-write onto the file", 0, tool + " a.bin brick01 zzz 1<>a.bin", "",
        "Unable to open a.bin\n", 1, 0},
       {"output appended to the file", 0, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 1,

@@ -7,9 +7,16 @@
 // loader's opens and reads are neither counted nor failed. Where strace is
 // missing or may not trace (not Linux, ptrace forbidden), the test is
 // skipped.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <climits>
 #include <cstdio>
@@ -17,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,26 +106,31 @@ struct Row {
   int renamed;  // how many of the "abc" records hold the new name afterwards
 };
 
+// A scratch folder, by its resolved path, removed with its contents at the
+// end. strace -P matches descriptors by their resolved path: it, and the
+// tool, are given the canonical one.
+struct ScratchFolder {
+  std::string dir;
+  ScratchFolder() {
+    char tmpl[] = "/tmp/velkor-sys-XXXXXX";
+    char* real = mkdtemp(tmpl) ? realpath(tmpl, nullptr) : nullptr;
+    if (real) dir = real;
+    std::free(real);
+  }
+  ~ScratchFolder() {
+    if (!dir.empty() && std::system(("rm -rf " + shellQuote(dir)).c_str()) != 0) {
+      ADD_FAILURE() << "could not remove " << dir;
+    }
+  }
+};
+
 TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const std::string unusable = straceUnusable();
   if (!unusable.empty()) GTEST_SKIP() << unusable;
 
-  char tmpl[] = "/tmp/velkor-sys-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  struct RemovedAtEnd {
-    std::string dir;
-    ~RemovedAtEnd() {
-      if (std::system(("rm -rf " + shellQuote(dir)).c_str()) != 0) {
-        ADD_FAILURE() << "could not remove " << dir;
-      }
-    }
-  } scratch{tmpl};
-  // strace -P matches descriptors by their resolved path: give it, and the
-  // tool, the canonical one.
-  char* real = realpath(tmpl, nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string dir = real;
-  std::free(real);
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.dir.empty());
+  const std::string& dir = scratch.dir;
   const std::string bin = dir + "/a.bin";
   const TestFile file = makeTestFile();
 
@@ -192,6 +205,180 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     const std::string after = readFile(bin);
     EXPECT_TRUE(after == std::string(expected.begin(), expected.end()))
         << "the file's bytes afterwards differ";
+  }
+}
+
+// The process that holds the flock on the file with inode `inode`, as
+// /proc/locks names it, or -1 if none does within five seconds.
+pid_t flockHolder(ino_t inode) {
+  const std::string key = ":" + std::to_string(inode) + " ";
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+      // "1: FLOCK  ADVISORY  WRITE 4242 fd:00:1234 0 EOF"
+      if (line.find("FLOCK") == std::string::npos || line.find(key) == std::string::npos) continue;
+      std::istringstream fields(line);
+      std::string skip;
+      long pid = -1;
+      fields >> skip >> skip >> skip >> skip >> pid;
+      if (pid > 0) return static_cast<pid_t>(pid);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+// Runs `act` in a child process and returns what it wrote to the pipe it is
+// given, once it has ended.
+struct OtherProgram {
+  pid_t pid = -1;
+  int from = -1;
+  template <typename Act>
+  explicit OtherProgram(Act act) {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      close(ends[0]);
+      _exit(act(ends[1]) ? 0 : 1);
+    }
+    close(ends[1]);
+    from = ends[0];
+  }
+  std::string result() {
+    std::string got;
+    char chunk[512];
+    ssize_t n;
+    while (from >= 0 && (n = read(from, chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
+    if (from >= 0) close(from);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    return got;
+  }
+};
+
+// While the tool is held inside a system call on the file (strace delays
+// it), another program signals it, or opens or truncates the file. Every
+// name afterwards is wholly old or new, the count printed is true, and the
+// file is never made longer; a signal ends the tool as that signal does,
+// after the count.
+TEST(SyscallFault, OthersDuringTheRun) {
+  const std::string unusable = straceUnusable();
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.dir.empty());
+  const std::string bin = scratch.dir + "/a.bin";
+  std::vector<uint8_t> original;
+  BinWriter(&original).prologue(0).texture("abc").texture("abc").texture("abc").endBlock();
+  const size_t nameFields[] = {28, 52, 76};
+  bool leases;
+  {
+    std::ofstream(bin, std::ios::binary).write(reinterpret_cast<const char*>(original.data()),
+                                               static_cast<std::streamsize>(original.size()));
+    int fd = open(bin.c_str(), O_RDWR);
+    leases = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    close(fd);
+  }
+
+  enum Act { kSignal, kOpenAndRead, kTruncate };
+  const std::string writeWaits = "pwrite64:delay_enter=1000000:when=1";
+  struct Row {
+    const char* name;
+    std::vector<std::string> injections;
+    Act act;
+    int signal;
+    std::string out;  // FILE stands for the path
+    int status;       // or -signal for a run the signal ended
+    int renamed;      // the first of the three records
+    bool emptied;     // the file ends truncated
+    bool needsLease;
+  } rows[] = {
+      {"SIGTERM", {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
+      {"SIGINT", {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
+      {"SIGHUP", {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
+      {"SIGQUIT", {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
+      {"SIGIO", {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      // The other program's open waits for the run to end: it reads the
+      // renamed file.
+      {"open", {writeWaits}, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
+      {"truncate", {writeWaits}, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
+      // Without a lease (the fourth fcntl on the file asks for it), the
+      // truncate goes through while the read waits, and the write that
+      // follows is not made.
+      {"truncate, no lease",
+       {"fcntl:error=EACCES:when=4", "pread64:delay_exit=1000000:when=1"}, kTruncate, 0,
+       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.needsLease && !leases) {
+      std::printf("skipped row \"%s\": no lease on this file system\n", row.name);
+      continue;
+    }
+    {
+      std::ofstream out(bin, std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(original.data()),
+                static_cast<std::streamsize>(original.size()));
+      ASSERT_TRUE(out.good());
+    }
+    struct stat st;
+    ASSERT_EQ(stat(bin.c_str(), &st), 0);
+    std::vector<std::string> args = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin};
+    for (const std::string& injection : row.injections) {
+      args.push_back("-e");
+      args.push_back("inject=" + injection);
+    }
+    for (const char* a : {VELKOR_BINARY, bin.c_str(), "abc", "stone"}) args.push_back(a);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t strace = fork();
+    if (strace == 0) {
+      const struct rlimit noCore = {0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      const int out = open((scratch.dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((scratch.dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(99);
+      execvp("strace", argv.data());
+      _exit(98);
+    }
+    ASSERT_GT(strace, 0);
+    const pid_t tool = flockHolder(st.st_ino);
+    // By now the tool waits in the call that strace holds back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::string seen;
+    if (tool > 0 && row.act == kSignal) {
+      kill(tool, row.signal);
+    } else if (tool > 0) {
+      OtherProgram other([&](int to) {
+        if (row.act == kTruncate) return truncate(bin.c_str(), 0) == 0 && write(to, "t", 1) == 1;
+        std::ifstream in(bin, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        return write(to, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+      });
+      seen = other.result();
+    }
+    int w = 0;
+    ASSERT_EQ(waitpid(strace, &w, 0), strace);
+    ASSERT_GT(tool, 0) << "the tool never held the file";
+    const int status = WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
+    EXPECT_EQ(status, row.status);
+    std::string expectedOut = row.out;
+    const size_t file = expectedOut.find("FILE");
+    if (file != std::string::npos) expectedOut.replace(file, 4, bin);
+    EXPECT_EQ(readFile(scratch.dir + "/out"), expectedOut);
+    EXPECT_EQ(readFile(scratch.dir + "/err"), "");
+    std::string expected(original.begin(), original.end());
+    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[nameFields[i]], "stone", 6);
+    if (row.act == kOpenAndRead) {
+      EXPECT_TRUE(seen == expected) << "the other program read the file mid-run";
+    }
+    if (row.emptied) {
+      EXPECT_EQ(seen, "t");
+      expected.clear();
+    }
+    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
   }
 }
 
