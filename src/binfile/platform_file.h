@@ -25,7 +25,8 @@ class PlatformFile {
 
   // Reads up to n bytes starting at `offset` into buf; *got receives the
   // number read. Fewer than n bytes are read only when the file ends first.
-  // Returns false on an error (*got may then be less than n).
+  // Returns false on an error; *got then counts the bytes read before it,
+  // which are valid.
   // REQUIRES: the file is open; n bytes writable at buf.
   virtual bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) = 0;
 
@@ -33,7 +34,8 @@ class PlatformFile {
   // request to the system (retried only if nothing was written because a
   // signal came first). *written receives how many bytes the system
   // accepted. Returns true only when all n were accepted; a write cut short
-  // is not continued.
+  // is not continued. A write past the file's end makes it longer; a
+  // caller that must not grow the file checks its length first.
   // REQUIRES: the file is open; n bytes readable at buf.
   virtual bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) = 0;
 
@@ -59,10 +61,15 @@ class PlatformFile {
 };
 
 // Opens the existing regular file at `path` for reading and writing, never
-// creating it, and keeps other openers off it until it is closed. Returns
-// nullptr if the file does not exist, cannot be opened for both reading and
-// writing, is not a regular file, or is held by another opener. Never blocks
-// waiting for another program.
+// creating it, and holds it until it is closed, as far as the system
+// allows: on Windows nobody else can open it; on Linux nobody can take a
+// flock or a record lock on it, and, where the system grants a write lease,
+// another program's open or truncate waits until it is closed (or until
+// the system breaks the lease: see posix_file.h). Returns nullptr if the
+// file does not exist, cannot be opened for both reading and writing, is
+// not a regular file, is held by another opener, or (where a lease could
+// otherwise be had) is open in another program. Never blocks waiting for
+// another program.
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
 
 // True when the process's standard output is the file at `path` itself
