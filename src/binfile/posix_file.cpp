@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "binfile/platform_file.h"
 #include "binfile/posix_file.h"
-
-#include <csignal>
 
 namespace velkor {
 namespace {
