@@ -268,13 +268,15 @@ TEST(SyscallFault, OthersDuringTheRun) {
   ScratchFolder scratch;
   ASSERT_FALSE(scratch.dir.empty());
   const std::string bin = scratch.dir + "/a.bin";
-  std::vector<uint8_t> original;
-  BinWriter(&original).prologue(0).texture("abc").texture("abc").texture("abc").endBlock();
+  std::vector<uint8_t> threeTextures;
+  BinWriter(&threeTextures).prologue(0).texture("abc").texture("abc").texture("abc").endBlock();
   const size_t nameFields[] = {28, 52, 76};
+  // Listed, with a second read in the middle of the walk.
+  const std::vector<uint8_t> twoReads = makeTestFile().bytes;
   bool leases;
   {
-    std::ofstream(bin, std::ios::binary).write(reinterpret_cast<const char*>(original.data()),
-                                               static_cast<std::streamsize>(original.size()));
+    std::ofstream(bin, std::ios::binary).write(reinterpret_cast<const char*>(threeTextures.data()),
+                                               static_cast<std::streamsize>(threeTextures.size()));
     int fd = open(bin.c_str(), O_RDWR);
     leases = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
     close(fd);
@@ -284,6 +286,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
   const std::string writeWaits = "pwrite64:delay_enter=1000000:when=1";
   struct Row {
     const char* name;
+    bool list;  // list twoReads, or rename threeTextures
     std::vector<std::string> injections;
     Act act;
     int signal;
@@ -293,19 +296,23 @@ TEST(SyscallFault, OthersDuringTheRun) {
     bool emptied;     // the file ends truncated
     bool needsLease;
   } rows[] = {
-      {"SIGTERM", {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
-      {"SIGINT", {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
-      {"SIGHUP", {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
-      {"SIGQUIT", {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
-      {"SIGIO", {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      {"SIGTERM", false, {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
+      {"SIGINT", false, {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
+      {"SIGHUP", false, {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
+      {"SIGQUIT", false, {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
+      {"SIGIO", false, {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      // The signal comes during the read of the block after the counted
+      // one: that block is listed, and the lines gathered so far go out.
+      {"SIGTERM, list", true, {"pread64:delay_exit=1000000:when=2"}, kSignal, SIGTERM,
+       std::string(kListingBeforeSecondRead) + "Found texture: abc\n", -SIGTERM, 0, false, false},
       // The other program's open waits for the run to end: it reads the
       // renamed file.
-      {"open", {writeWaits}, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
-      {"truncate", {writeWaits}, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
+      {"open", false, {writeWaits}, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
+      {"truncate", false, {writeWaits}, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
       // Without a lease (the fourth fcntl on the file asks for it), the
       // truncate goes through while the read waits, and the write that
       // follows is not made.
-      {"truncate, no lease",
+      {"truncate, no lease", false,
        {"fcntl:error=EACCES:when=4", "pread64:delay_exit=1000000:when=1"}, kTruncate, 0,
        "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
   };
@@ -315,10 +322,10 @@ TEST(SyscallFault, OthersDuringTheRun) {
       std::printf("skipped row \"%s\": no lease on this file system\n", row.name);
       continue;
     }
+    const std::vector<uint8_t>& file = row.list ? twoReads : threeTextures;
     {
       std::ofstream out(bin, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(original.data()),
-                static_cast<std::streamsize>(original.size()));
+      out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
       ASSERT_TRUE(out.good());
     }
     struct stat st;
@@ -328,7 +335,12 @@ TEST(SyscallFault, OthersDuringTheRun) {
       args.push_back("-e");
       args.push_back("inject=" + injection);
     }
-    for (const char* a : {VELKOR_BINARY, bin.c_str(), "abc", "stone"}) args.push_back(a);
+    args.push_back(VELKOR_BINARY);
+    args.push_back(bin);
+    if (!row.list) {
+      args.push_back("abc");
+      args.push_back("stone");
+    }
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -369,11 +381,11 @@ TEST(SyscallFault, OthersDuringTheRun) {
     const int status = WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
     EXPECT_EQ(status, row.status);
     std::string expectedOut = row.out;
-    const size_t file = expectedOut.find("FILE");
-    if (file != std::string::npos) expectedOut.replace(file, 4, bin);
+    const size_t path = expectedOut.find("FILE");
+    if (path != std::string::npos) expectedOut.replace(path, 4, bin);
     EXPECT_EQ(readFile(scratch.dir + "/out"), expectedOut);
     EXPECT_EQ(readFile(scratch.dir + "/err"), "");
-    std::string expected(original.begin(), original.end());
+    std::string expected(file.begin(), file.end());
     for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[nameFields[i]], "stone", 6);
     if (row.act == kOpenAndRead) {
       EXPECT_TRUE(seen == expected) << "the other program read the file mid-run";
