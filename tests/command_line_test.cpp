@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {

@@ -1,8 +1,9 @@
 // End-to-end: the built program run as a user runs it, comparing exact
 // output bytes, exit status and the file's bytes afterwards.
 //
-// VELKOR_COMMAND   the command that runs the tool (default: the native build);
-//                  for instance "wine /path/to/velkor.exe"
+// VELKOR_COMMAND   the command that runs the tool, its words quoted for sh
+//                  (default: the native build); for instance
+//                  "'wine' '/path/to/velkor.exe'"
 // VELKOR_CRLF=1    the program ends its lines with CR LF: compare them as LF
 // VELKOR_NATIVE=0  the program is not a native POSIX one: cases that depend
 //                  on POSIX files (FIFOs, flock) are skipped
@@ -18,11 +19,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "bin_writer.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
@@ -34,22 +35,7 @@ std::string envOr(const char* name, const std::string& fallback) {
 
 bool nativeProgram() { return envOr("VELKOR_NATIVE", "1") == "1"; }
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
+std::string toolCommand() { return envOr("VELKOR_COMMAND", shellQuote(VELKOR_BINARY)); }
 
 struct Result {
   int status = -1;
@@ -60,20 +46,16 @@ struct Result {
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/velkor-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    scratch_ = std::make_unique<ScratchDir>();
+    dir_ = scratch_->path();
   }
-  void TearDown() override {
-    std::string cmd = "rm -rf " + shellQuote(dir_);
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
-  }
+  void TearDown() override { scratch_.reset(); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Runs the tool in the scratch folder, so that names are given as typed.
   Result run(const std::vector<std::string>& args) {
-    std::string cmd = "cd " + shellQuote(dir_) + " && " + envOr("VELKOR_COMMAND", VELKOR_BINARY);
+    std::string cmd = "cd " + shellQuote(dir_) + " && " + toolCommand();
     for (const std::string& a : args) cmd += " " + shellQuote(a);
     cmd += " >" + shellQuote(path(".stdout")) + " 2>" + shellQuote(path(".stderr")) + " </dev/null";
     Result r;
@@ -96,19 +78,13 @@ class EndToEnd : public testing::Test {
     return r;
   }
 
+  std::unique_ptr<ScratchDir> scratch_;
   std::string dir_;
 };
 
 const char kUsage[] =
     "To view texture names, supply 1 parameter: BIN name\n"
     "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n";
-
-std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {
-  std::vector<uint8_t> b;
-  BinWriter w(&b);
-  fill(w);
-  return b;
-}
 
 // Cases that need one file, a.bin, and compare output, status and the file.
 struct Case {
@@ -247,8 +223,7 @@ TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
 TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
   if (!nativeProgram()) GTEST_SKIP() << "/dev/full is a Linux device";
   writeFile(path("a.bin"), exampleBinFile());
-  std::string cmd = "cd " + shellQuote(dir_) + " && " + envOr("VELKOR_COMMAND", VELKOR_BINARY) +
-                    " a.bin >/dev/full 2>/dev/null";
+  std::string cmd = "cd " + shellQuote(dir_) + " && " + toolCommand() + " a.bin >/dev/full 2>/dev/null";
   int w = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(w));
   EXPECT_EQ(WEXITSTATUS(w), 1);

@@ -6,7 +6,7 @@
 #include "bin_writer.h"
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
