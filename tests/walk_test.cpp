@@ -1,6 +1,7 @@
 // The walk and the two texture actions, in-process, on files in memory.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "bin_writer.h"
@@ -117,6 +118,10 @@ std::vector<Scenario> scenarios() {
     fullListing += "Found texture: " + std::string(name) + "\n";
   }
   lines.endBlock();
+  // The process asked the run to stop before the first block.
+  static const volatile std::sig_atomic_t kStopAsked = 1;
+  RunRequest stoppedList = listRequest(), stoppedRename = renameRequest("abc", "d");
+  stoppedList.stopRequested = stoppedRename.stopRequested = &kStopAsked;
   std::vector<uint8_t> bigRecordCount;
   BinWriter(&bigRecordCount).word(20).word(0).word(0).word(0).word(0x7fffffff).texture("abc").endBlock();
   return {
@@ -160,6 +165,8 @@ std::vector<Scenario> scenarios() {
       {"itemCount 2^31-1 in a small file", bigCountEmpty, listRequest(),
        "Found incomplete block at 14, leaving\n", 1},
       {"a longest line at the end of the line buffer", fullLines, listRequest(), fullListing, 0},
+      {"stop asked, list", twoAbc, stoppedList, "", 1},
+      {"stop asked, rename", twoAbc, stoppedRename, "Renamed 0 blocks\n", 1},
   };
 }
 
