@@ -7,6 +7,7 @@
 #include "bin_writer.h"
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
+#include "binfile/block_walk.h"
 #include "support/test_support.h"
 
 namespace velkor {
@@ -258,6 +259,44 @@ TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
   for (size_t i = 0; i < renamed.size(); ++i) {
     EXPECT_EQ(r.state->writeLog[i].offset, renamed[i] - kRawNameOffset);
     EXPECT_EQ(r.state->writeLog[i].length, kTextureRecordSize);
+  }
+}
+
+// A file that another program cut short after the run learned its length:
+// the bytes that are gone are never taken for the file's, and the walk finds
+// its last block cut short.
+TEST(Walk, FileShorterThanItsLengthSaidEndsIncomplete) {
+  class CutShort final : public PlatformFile {
+   public:
+    explicit CutShort(std::vector<uint8_t> bytes)
+        : size_(bytes.size() + 24),
+          inner_(std::make_shared<std::vector<uint8_t>>(std::move(bytes))) {}
+    bool readAt(uint64_t at, uint8_t* buf, size_t n, size_t* got) override {
+      return inner_.readAt(at, buf, n, got);
+    }
+    bool writeAt(uint64_t at, const uint8_t* buf, size_t n, size_t* written) override {
+      return inner_.writeAt(at, buf, n, written);
+    }
+    bool size(uint64_t* size) override {
+      *size = size_;
+      return true;
+    }
+    bool flush() override { return true; }
+    bool close() override { return true; }
+
+   private:
+    uint64_t size_;
+    MemoryFile inner_;
+  };
+  const std::string incomplete = "Found incomplete block at 44, leaving\n";
+  for (const RunRequest& request : {listRequest(), renameRequest("b", "c")}) {
+    CapturedOutput out;
+    auto file = std::make_unique<CutShort>(
+        binOf([](BinWriter& w) { w.prologue(0).texture("a").texture("b"); }));
+    EXPECT_EQ(runTool(request, std::move(file), out.stream()), 1);
+    EXPECT_EQ(out.text(), request.mode == RunMode::kList
+                              ? "Found texture: a\nFound texture: b\n" + incomplete
+                              : incomplete + "Renamed 1 blocks\n");
   }
 }
 
