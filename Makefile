@@ -46,11 +46,13 @@ windows:
 	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
-# Both packages into $(PACKAGES): the Linux .tar.gz and the Windows .zip.
+# The packages into $(PACKAGES): the Linux .tar.gz and .deb, and the
+# Windows .zip.
 package: build windows
+	tools/install-deps.sh package
 	cd $(BUILD) && cpack -B $(abspath $(PACKAGES))
 	cd $(WIN32_BUILD) && cpack -B $(abspath $(PACKAGES))
-	@ls -l $(PACKAGES)/*.tar.gz $(PACKAGES)/*.zip
+	@ls -l $(PACKAGES)/*.tar.gz $(PACKAGES)/*.deb $(PACKAGES)/*.zip
 
 # The native test suite built with AddressSanitizer and UBSan: any report
 # ends its test with a failure. (The Windows program cannot be built with

@@ -1,5 +1,6 @@
 # The packages that `make package` makes with CPack, one per build:
 #   Linux:   velkor-VERSION-Linux.tar.gz  bin/velkor, the man page, README.md
+#            velkor_VERSION_ARCH.deb      the same under /usr
 #   Windows: velkor-VERSION-win32.zip     velkor.exe, README.md with CR LF
 # Included from the top-level CMakeLists.txt, after the install rules.
 include(GNUInstallDirs)
@@ -16,9 +17,19 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
 else()
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  set(CPACK_GENERATOR TGZ)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velkor)
+  set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME})
+  # The .deb for `apt install ./velkor_..._amd64.deb`: its architecture is
+  # the build machine's (dpkg --print-architecture), and dpkg-shlibdeps
+  # (Debian: dpkg-dev) reads the libraries the program links to from the
+  # program itself.
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velkor lists the RAW name of every texture block in a \
+BIN file, or renames matching textures in place and reports how many it changed.")
+  set(CPACK_PACKAGE_CONTACT "Velkor maintainers")
 endif()
 
 set(CPACK_PACKAGE_NAME velkor)

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace velkor {
 
 constexpr size_t kFuzzHeaderSize = 5;
@@ -53,9 +55,15 @@ std::vector<uint8_t> encodeFuzzCase(const std::string& oldName, const std::strin
                                     const std::vector<uint8_t>& file, uint8_t fault = kFuzzNoFault,
                                     uint8_t writeAccepts = 0, uint8_t stretch = 0);
 
-// Lists and renames the input's file, each on its own in-memory copy, and
-// returns an empty string if every property held, or else a description of
-// the first that did not.
+// Lists (unless told not to) and renames the case's file, each on its own
+// copy made by runOn (runOnBytes, runOnRealFile), and returns an empty
+// string if every property held, or else a description of the first that
+// did not.
+using RunOnFile = RunOutcome (*)(const std::vector<uint8_t>& bytes, const RunRequest& request,
+                                 int64_t failAt, size_t failingWriteAccepts);
+std::string checkRun(const FuzzCase& c, RunOnFile runOn, bool list = true);
+
+// checkRun on the decoded input, in memory.
 std::string checkWalkProperties(const uint8_t* data, size_t size);
 
 }  // namespace velkor

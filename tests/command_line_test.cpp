@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
@@ -37,44 +37,38 @@ TEST(CommandLine, WrongNumberOfParametersPrintsUsage) {
   }
 }
 
-TEST(CommandLine, OneParameterLists) {
-  Parsed p = parse({"-x *.bin"});
-  ASSERT_TRUE(p.result.accepted);
-  EXPECT_EQ(p.result.request.mode, RunMode::kList);
-  EXPECT_EQ(p.result.request.binPath, "-x *.bin");
-  EXPECT_EQ(p.printed, "");
-}
-
-TEST(CommandLine, NewNameLengthIsCheckedBeforeAnythingElse) {
+// One parameter lists, three rename; the new name's length is checked
+// before anything else, the old name's never.
+TEST(CommandLine, AcceptedParametersAndTheNewNameLength) {
   struct Case {
-    const char* newName;
+    std::vector<const char*> args;
     bool accepted;
   } cases[] = {
-      {"", true},
-      {"a", true},
-      {"abcdefghijklmno", true},     // 15
-      {"abcdefghijklmnop", false},   // 16
-      {"abcdefghijklmnopqrstuvwxyz", false},
+      {{"-x *.bin"}, true},
+      {{"/no/such/file.bin", " Old Name ", ""}, true},
+      {{"/no/such/file.bin", " Old Name ", "a"}, true},
+      {{"/no/such/file.bin", " Old Name ", "abcdefghijklmno"}, true},  // 15
+      {{"/no/such/file.bin", " Old Name ", "abcdefghijklmnop"}, false},  // 16
+      {{"/no/such/file.bin", " Old Name ", "abcdefghijklmnopqrstuvwxyz"}, false},
+      {{"f.bin", "a_name_much_longer_than_any_field", "x"}, true},
   };
   for (const Case& c : cases) {
-    Parsed p = parse({"/no/such/file.bin", " Old Name ", c.newName});
-    EXPECT_EQ(p.result.accepted, c.accepted) << c.newName;
+    SCOPED_TRACE(c.args.back());
+    Parsed p = parse(c.args);
+    EXPECT_EQ(p.result.accepted, c.accepted);
     if (c.accepted) {
       EXPECT_EQ(p.printed, "");
-      EXPECT_EQ(p.result.request.mode, RunMode::kRename);
-      EXPECT_EQ(p.result.request.binPath, "/no/such/file.bin");
-      EXPECT_EQ(p.result.request.oldRawName, " Old Name ");
-      EXPECT_EQ(p.result.request.newRawName, c.newName);
+      EXPECT_EQ(p.result.request.mode, c.args.size() == 1 ? RunMode::kList : RunMode::kRename);
+      EXPECT_EQ(p.result.request.binPath, c.args[0]);
+      if (c.args.size() == 3) {
+        EXPECT_EQ(p.result.request.oldRawName, c.args[1]);
+        EXPECT_EQ(p.result.request.newRawName, c.args[2]);
+      }
     } else {
       EXPECT_EQ(p.printed, "New RAW name is too long.\n");
       EXPECT_EQ(p.result.status, 1);
     }
   }
-}
-
-TEST(CommandLine, LongOldNameIsAccepted) {
-  Parsed p = parse({"f.bin", "a_name_much_longer_than_any_field", "x"});
-  EXPECT_TRUE(p.result.accepted);
 }
 
 }  // namespace

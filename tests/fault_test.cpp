@@ -1,219 +1,137 @@
 // Faults injected at every operation in turn, into the in-memory file and
 // into a real file opened by the platform's backend: the run must report the
 // failure, and the file must be untouched or validly renamed, record by
-// record, with the count telling how many.
+// record, with the count telling how many (the properties of checkRun).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <regex>
+#include <string>
+#include <vector>
 
 #include "bin_writer.h"
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
 #include "binfile/block_walk.h"
-#include "test_support.h"
+#include "support/test_files.h"
+#include "support/test_support.h"
+#include "walk_check.h"
 
 namespace velkor {
 namespace {
 
-struct Textures {
+// A file of several read buffers, with renames of "abc" both side by side
+// and far apart.
+std::vector<uint8_t> manyTextures() {
   std::vector<uint8_t> bytes;
-  std::vector<size_t> nameFields;  // offsets of the name fields that match
-};
-
-// A file of several read buffers, with renames both side by side and far
-// apart.
-Textures manyTextures() {
-  Textures t;
-  BinWriter w(&t.bytes);
+  BinWriter w(&bytes);
   w.prologue(2);
   for (int i = 0; i < 30000; ++i) {
     if (i % 500 == 0) w.counted(52, 600);
-    bool match = i % 250 == 0 || (i >= 1000 && i < 1004);
-    if (match) t.nameFields.push_back(static_cast<size_t>(w.offset()) + 8);
+    const bool match = i % 250 == 0 || (i >= 1000 && i < 1004);
     w.texture(match ? "abc" : "keep", static_cast<uint32_t>(i), 0x77);
   }
   w.endBlock();
-  return t;
+  return bytes;
 }
 
-enum class RecordState { kOriginal, kRenamed, kPartial };
-
-RecordState stateOf(const std::vector<uint8_t>& data, size_t at) {
-  if (std::memcmp(&data[at], "abc\0", 4) == 0) return RecordState::kOriginal;
-  if (std::memcmp(&data[at], "xy\0", 3) == 0 && data[at + 3] == 0) return RecordState::kRenamed;
-  return RecordState::kPartial;
+FuzzCase renameCase(const std::vector<uint8_t>& file, const char* oldName, int64_t failAt = 0,
+                    size_t accepts = 0) {
+  FuzzCase c;
+  c.oldName = oldName;
+  c.newName = "xy";
+  c.failAt = failAt;
+  c.failingWriteAccepts = accepts;
+  c.file = file;
+  return c;
 }
 
-// Checks one faulty run: every byte outside the matching name fields is as it
-// was, every name is wholly old or new, even where the system took only part
-// of a write; the count printed is the number of records renamed.
-void checkOutcome(const Textures& t, const RunOutcome& r) {
-  ASSERT_EQ(r.state->data.size(), t.bytes.size());
-  ASSERT_EQ(r.state->closes, 1);
-  std::vector<uint8_t> masked = r.state->data, original = t.bytes;
-  int64_t renamed = 0, partial = 0;
-  for (size_t at : t.nameFields) {
-    RecordState s = stateOf(r.state->data, at);
-    renamed += s == RecordState::kRenamed;
-    partial += s == RecordState::kPartial;
-    std::memset(&masked[at], 0, 4);
-    std::memset(&original[at], 0, 4);
-  }
-  ASSERT_TRUE(masked == original) << "bytes outside the renamed names changed";
-  // Each write is one whole matching record at its own offset, or the
-  // repair of the part of one that the system took.
-  for (size_t i = 0; i < r.state->writeLog.size(); ++i) {
-    const WriteRequest& w = r.state->writeLog[i];
-    const bool repair = i > 0 && r.state->writeLog[i - 1].offset == w.offset;
-    EXPECT_EQ(w.length, repair ? std::min(r.state->failingWriteAccepts, kTextureRecordSize)
-                               : kTextureRecordSize);
-    EXPECT_NE(std::find(t.nameFields.begin(), t.nameFields.end(), w.offset + kRawNameOffset),
-              t.nameFields.end())
-        << "a write at " << w.offset;
-  }
-  EXPECT_EQ(partial, 0) << "a name is half renamed";
+class BackendFaults : public testing::TestWithParam<RunOnFile> {};
 
-  static const std::regex kLines(
-      "((Unable to (read|write) t\\.bin\\n)|(Found incomplete block at [0-9a-f]+, leaving\\n))?"
-      "(Unable to write t\\.bin\\n)?(Renamed (\\d+) blocks\\n)?");
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(r.output, m, kLines)) << r.output;
-  if (m[6].matched) {
-    EXPECT_EQ(std::stoll(m[7].str()), renamed) << r.output;
-  } else {
-    EXPECT_EQ(renamed, 0) << r.output;  // the walk never began: nothing written
-  }
-  if (r.status == 0) {
-    EXPECT_EQ(r.output, "Renamed " + std::to_string(t.nameFields.size()) + " blocks\n");
-    EXPECT_FALSE(r.state->writtenSinceFlush) << "reported without flushing";
-  } else {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("Unable to"), std::string::npos) << r.output;
-  }
-}
-
-// The same runs on either kind of file.
-enum class Backend { kMemory, kRealFile };
-
-class BackendFaults : public testing::TestWithParam<Backend> {
- protected:
-  RunOutcome run(const std::vector<uint8_t>& bytes, const RunRequest& request, int64_t failAt = 0,
-                 size_t accepts = 0) {
-    return GetParam() == Backend::kMemory ? runOnBytes(bytes, request, failAt, accepts)
-                                          : runOnRealFile(bytes, request, failAt, accepts);
-  }
-};
-
-INSTANTIATE_TEST_SUITE_P(Backends, BackendFaults,
-                         testing::Values(Backend::kMemory, Backend::kRealFile),
-                         [](const testing::TestParamInfo<Backend>& info) {
-                           return info.param == Backend::kMemory ? "Memory" : "RealFile";
+INSTANTIATE_TEST_SUITE_P(Backends, BackendFaults, testing::Values(runOnBytes, runOnRealFile),
+                         [](const testing::TestParamInfo<RunOnFile>& info) {
+                           return info.param == runOnBytes ? "Memory" : "RealFile";
                          });
 
-TEST_P(BackendFaults, RenameFailingAtEveryOperation) {
-  Textures t = manyTextures();
-  ASSERT_GT(t.bytes.size(), 5 * BinFile::kBufferSize);
-  RunOutcome clean = run(t.bytes, renameRequest("abc", "xy"));
-  ASSERT_EQ(clean.status, 0);
-  checkOutcome(t, clean);
+// A failing write passes on part of a record, up to the middle of the new
+// name: the record is not counted, and that part is put back as it was.
+TEST_P(BackendFaults, ListAndRenameFailingAtEveryOperation) {
+  const std::vector<uint8_t> file = manyTextures();
+  ASSERT_GT(file.size(), 5 * BinFile::kBufferSize);
+  RunOutcome clean = GetParam()(file, renameRequest("abc", "xy"), 0, 0);
+  ASSERT_EQ(clean.output, "Renamed 123 blocks\n");
   const int64_t operations = clean.state->operations();
   ASSERT_GT(operations, 10);
-  // A failing write passes on part of a record, up to the middle of the
-  // new name: the record is not counted, and that part is put back.
+  EXPECT_EQ(checkRun(renameCase(file, "abc"), GetParam()), "");
   for (size_t accepts : {size_t{0}, size_t{1}, size_t{6}}) {
     for (int64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE(testing::Message() << "failing operation " << n << ", accepting " << accepts);
-      RunOutcome r = run(t.bytes, renameRequest("abc", "xy"), n, accepts);
-      EXPECT_EQ(r.status, 1);
-      checkOutcome(t, r);
+      // A list never writes: it fails the same way whatever a write accepts.
+      EXPECT_EQ(checkRun(renameCase(file, "abc", n, accepts), GetParam(), accepts == 0), "");
     }
-  }
-}
-
-TEST_P(BackendFaults, ListFailingAtEveryOperationChangesNothing) {
-  Textures t = manyTextures();
-  RunOutcome clean = run(t.bytes, listRequest());
-  ASSERT_EQ(clean.status, 0);
-  for (int64_t n = 1; n <= clean.state->operations(); ++n) {
-    SCOPED_TRACE(n);
-    RunOutcome r = run(t.bytes, listRequest(), n);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.state->data, t.bytes);
-    EXPECT_EQ(r.state->closes, 1);
-    // What was listed before the failure is a prefix of the full listing.
-    size_t cut = r.output.rfind("Unable to read t.bin\n");
-    ASSERT_NE(cut, std::string::npos) << r.output.substr(r.output.size() > 200 ? r.output.size() - 200 : 0);
-    EXPECT_EQ(cut + std::strlen("Unable to read t.bin\n"), r.output.size());
-    EXPECT_EQ(clean.output.compare(0, cut, r.output, 0, cut), 0);
   }
 }
 
 // Named points of failure on a real file: the operation that fails is the
 // nth of its kind in a clean run's log.
 TEST(RealFileFaults, NamedPoints) {
-  Textures t = manyTextures();
-  const std::string renamedAll = "Renamed " + std::to_string(t.nameFields.size()) + " blocks\n";
+  const std::vector<uint8_t> many = manyTextures();
+  const std::vector<uint8_t> thenUnknown =
+      binOf([](BinWriter& w) { w.prologue(0).texture("abc").word(15); });
+  const std::string renamedAll = "Renamed 123 blocks\n";
   struct Case {
     const char* name;
-    bool rename;
-    char kind;     // in FaultyFile's log
-    int nth;       // 1 for the first of its kind; -1 for the last
+    const std::vector<uint8_t>& file;
+    const char* oldName;  // renamed to "xy"; nullptr: listed
+    char kind;            // in FaultyFile's log; 0: nothing fails
+    int nth;              // 1 for the first of its kind; -1 for the last
     size_t accepts;
     std::string output;  // what the output starts with
     bool untouched;
+    int64_t flushes;
   } cases[] = {
-      {"size query", true, 'z', 1, 0, "Unable to read t.bin\n", true},
+      {"size query", many, "abc", 'z', 1, 0, "Unable to read t.bin\n", true, 0},
       // One read fills the buffer with the version and the rest of the prologue.
-      {"version and prologue", true, 'r', 1, 0, "Unable to read t.bin\n", true},
-      {"version and prologue, list", false, 'r', 1, 0, "Unable to read t.bin\n", true},
-      {"read in the middle", true, 'r', 3, 0, "Unable to read t.bin\nRenamed ", false},
-      {"read in the middle, list", false, 'r', 3, 0, "Found texture: abc\n", true},
-      {"first write refused", true, 'w', 1, 0, "Unable to write t.bin\nRenamed 0 blocks\n", true},
-      {"first write cut short", true, 'w', 1, 6, "Unable to write t.bin\nRenamed 0 blocks\n",
-       true},
-      {"second write cut short", true, 'w', 2, 6, "Unable to write t.bin\nRenamed 1 blocks\n",
-       false},
-      {"last write refused", true, 'w', -1, 0, "Unable to write t.bin\nRenamed ", false},
-      // After the walk, before the count of every rename.
-      {"flush", true, 'f', 1, 0, "Unable to write t.bin\n" + renamedAll, false},
+      {"version and prologue", many, "abc", 'r', 1, 0, "Unable to read t.bin\n", true, 0},
+      {"version and prologue, list", many, nullptr, 'r', 1, 0, "Unable to read t.bin\n", true, 0},
+      {"read in the middle", many, "abc", 'r', 3, 0, "Unable to read t.bin\nRenamed ", false, 1},
+      {"read in the middle, list", many, nullptr, 'r', 3, 0, "Found texture: abc\n", true, 0},
+      {"first write refused", many, "abc", 'w', 1, 0, "Unable to write t.bin\nRenamed 0 blocks\n",
+       true, 0},
+      // What a write cut short did pass on is put back, and flushed all the
+      // same.
+      {"first write cut short", many, "abc", 'w', 1, 6,
+       "Unable to write t.bin\nRenamed 0 blocks\n", true, 1},
+      {"second write cut short", many, "abc", 'w', 2, 6,
+       "Unable to write t.bin\nRenamed 1 blocks\n", false, 1},
+      {"last write refused", many, "abc", 'w', -1, 0, "Unable to write t.bin\nRenamed ", false, 1},
+      // After the walk and its own message, before the count of every rename.
+      {"flush", many, "abc", 'f', 1, 0, "Unable to write t.bin\n" + renamedAll, false, 1},
+      {"flush after an unknown block", thenUnknown, "abc", 'f', 1, 0,
+       "Found unknown f block at 2c, leaving\nUnable to write t.bin\nRenamed 1 blocks\n", false, 1},
+      {"nothing renamed, nothing flushed", many, "zzz", 0, 0, 0, "Renamed 0 blocks\n", true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const RunRequest request = c.rename ? renameRequest("abc", "xy") : listRequest();
-    RunOutcome clean = runOnRealFile(t.bytes, request);
+    const RunRequest request = c.oldName ? renameRequest(c.oldName, "xy") : listRequest();
+    RunOutcome clean = runOnRealFile(c.file, request);
     ASSERT_EQ(clean.status, 0);
     const std::string& kinds = clean.state->kinds;
     size_t at = c.nth > 0 ? std::string::npos : kinds.rfind(c.kind);
-    for (int i = 0, from = 0; i < c.nth; ++i, from = static_cast<int>(at) + 1)
-      at = kinds.find(c.kind, static_cast<size_t>(from));
-    ASSERT_NE(at, std::string::npos) << kinds;
-    RunOutcome r = runOnRealFile(t.bytes, request, static_cast<int64_t>(at) + 1, c.accepts);
-    EXPECT_EQ(r.status, 1);
+    for (int i = 0; i < c.nth; ++i) {
+      at = kinds.find(c.kind, i == 0 ? 0 : at + 1);
+      ASSERT_NE(at, std::string::npos) << "the clean run has no operation " << c.kind
+                                       << " number " << i + 1 << ": " << kinds;
+    }
+    ASSERT_TRUE(c.kind == 0 || at != std::string::npos) << kinds;
+    const int64_t failAt = c.kind == 0 ? 0 : static_cast<int64_t>(at) + 1;
+    RunOutcome r = runOnRealFile(c.file, request, failAt, c.accepts);
+    EXPECT_EQ(r.status, c.kind == 0 ? 0 : 1);
     EXPECT_EQ(r.output.compare(0, c.output.size(), c.output), 0) << r.output.substr(0, 200);
-    if (c.untouched) {
-      EXPECT_TRUE(r.state->data == t.bytes);
-    } else {
-      EXPECT_FALSE(r.state->data == t.bytes);
-    }
-    if (c.rename) {
-      checkOutcome(t, r);
-    } else {
-      EXPECT_EQ(r.output.substr(r.output.size() - 21), "Unable to read t.bin\n");
-    }
+    EXPECT_EQ(r.state->data == c.file, c.untouched);
+    EXPECT_EQ(r.state->flushes, c.flushes);
+    EXPECT_EQ(checkRun(renameCase(c.file, c.oldName ? c.oldName : "abc", failAt, c.accepts),
+                       runOnRealFile),
+              "");
   }
-}
-
-TEST(Faults, FailedFlushIsReportedAfterTheWalkBeforeTheCount) {
-  std::vector<uint8_t> b;
-  BinWriter(&b).prologue(0).texture("abc").word(15);
-  RunOutcome clean = runOnBytes(b, renameRequest("abc", "xy"));
-  ASSERT_EQ(clean.state->flushes, 1);
-  // The flush is the last operation.
-  RunOutcome r = runOnBytes(b, renameRequest("abc", "xy"), clean.state->operations());
-  EXPECT_EQ(r.output, "Found unknown f block at 2c, leaving\nUnable to write t.bin\nRenamed 1 blocks\n");
-  EXPECT_EQ(r.status, 1);
 }
 
 // The read-ahead goes past the end block; a read that fails there, after
@@ -242,16 +160,14 @@ TEST(Faults, ReadErrorPastWhatTheWalkNeeds) {
     state->data = b;
     state->failAt = 2;  // the read after the size query
     state->failingReadKeeps = row.kept;
+    std::unique_ptr<PlatformFile> file(new FaultyFile(
+        std::unique_ptr<PlatformFile>(
+            new MemoryFile(std::shared_ptr<std::vector<uint8_t>>(state, &state->data))),
+        state));
     CapturedOutput out;
-    EXPECT_EQ(runTool(listRequest(), faultyMemoryFile(state), out.stream()), row.status);
+    EXPECT_EQ(runTool(listRequest(), std::move(file), out.stream()), row.status);
     EXPECT_EQ(out.text(), row.output);
   }
-}
-
-TEST(Faults, NoFlushWhenNothingWasRenamed) {
-  std::vector<uint8_t> b;
-  BinWriter(&b).prologue(0).texture("abc").endBlock();
-  EXPECT_EQ(runOnBytes(b, renameRequest("zzz", "xy")).state->flushes, 0);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bin_writer.h"
-#include "test_support.h"
+#include "support/test_support.h"
 #include "walk_check.h"
 
 namespace velkor {
@@ -181,7 +181,7 @@ TEST(HostileInput, FuzzSeedsAndFindingsKeepTheirProperties) {
   for (const auto& finding : filesIn(fuzzDir / "findings")) inputs.push_back(finding);
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.string());
-    const std::vector<uint8_t> bytes = readWholeFile(input.string());
+    const std::vector<uint8_t> bytes = readFile(input.string());
     FuzzCase decoded;
     ASSERT_TRUE(decodeFuzzCase(bytes.data(), bytes.size(), &decoded));
     EXPECT_EQ(checkWalkProperties(bytes.data(), bytes.size()), "");

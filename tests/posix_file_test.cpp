@@ -20,7 +20,7 @@
 #include "bin_writer.h"
 #include "binfile/block_walk.h"
 #include "binfile/platform_file.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
@@ -38,26 +38,33 @@ struct ChildRun {
 // Runs the tool by path in a child process, so that a run that would wait
 // forever is ended by an alarm, and privileges can be dropped for it alone.
 ChildRun runInChild(const RunRequest& request, bool asUnprivilegedUser = false) {
-  CapturedOutput out;
+  ChildRun run;
+  int output[2];
+  if (pipe(output) != 0) return run;
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    close(output[0]);
     alarm(kChildSeconds);
     if (asUnprivilegedUser && geteuid() == 0) {
       // Root may write any file whatever its mode: run as nobody instead.
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(kChildSkipped);
     }
+    CapturedOutput out;
     int status = runTool(request, out.stream());
-    std::fflush(out.stream());
+    const std::string text = out.text();  // a line or two: the pipe takes it whole
+    if (write(output[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(99);
     _exit(status);
   }
-  ChildRun run;
+  close(output[1]);
+  char chunk[256];
+  for (ssize_t n; (n = read(output[0], chunk, sizeof chunk)) > 0;) run.output.append(chunk, n);
+  close(output[0]);
   int w = 0;
   if (pid < 0 || waitpid(pid, &w, 0) != pid) return run;
   run.hung = WIFSIGNALED(w) && WTERMSIG(w) == SIGALRM;
   run.skipped = WIFEXITED(w) && WEXITSTATUS(w) == kChildSkipped;
   run.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-  run.output = out.text();
   return run;
 }
 
@@ -129,7 +136,7 @@ TEST(PosixFile, RefusesWhatItMayNotHold) {
     for (bool rename : {false, true}) {
       SCOPED_TRACE(testing::Message() << c.name << (rename ? ", rename" : ", list"));
       ScratchDir dir;
-      writeWholeFile(dir.path("f.bin"), example);
+      writeFile(dir.path("f.bin"), example);
       const std::string path = c.path[0] == '/' ? c.path : dir.path(c.path);
       ASSERT_TRUE(c.setUp(path));
       RunRequest request = rename ? renameRequest("brick01", "b") : listRequest();
@@ -138,7 +145,7 @@ TEST(PosixFile, RefusesWhatItMayNotHold) {
       EXPECT_FALSE(run.hung) << "the run waited";
       EXPECT_EQ(run.output, "Unable to open " + path + "\n");
       EXPECT_EQ(run.status, 1);
-      EXPECT_TRUE(readWholeFile(dir.path("f.bin")) == example);
+      EXPECT_TRUE(readFile(dir.path("f.bin")) == example);
     }
   }
 }
@@ -149,7 +156,7 @@ TEST(PosixFile, ReadOnlyFileIsRefused) {
   std::vector<uint8_t> example = exampleBinFile();
   ScratchDir dir;
   const std::string path = dir.path("ro.bin");
-  writeWholeFile(path, example);
+  writeFile(path, example);
   // Anyone may reach and read the file; only writing it is denied.
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
@@ -163,67 +170,67 @@ TEST(PosixFile, ReadOnlyFileIsRefused) {
     }
     EXPECT_EQ(run.output, "Unable to open " + path + "\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(readWholeFile(path) == example);
+    EXPECT_TRUE(readFile(path) == example);
   }
 }
 
-// Another holder of a flock keeps the tool off, whether it is another
-// process or the same process through another open of the file; once the
-// tool has run, its own hold is gone.
+// Another holder keeps the tool off: a flock held by another process or by
+// this one through another open of the file, or the tool's own open of it.
+// Once let go, the tool renames, and lets go of the file when done.
 TEST(PosixFile, FilesHeldByOthersAreRefusedAndUntouched) {
-  std::vector<uint8_t> example = exampleBinFile();
-  for (int operation : {LOCK_EX, LOCK_SH}) {
-    for (bool otherProcess : {true, false}) {
-      SCOPED_TRACE(testing::Message() << (operation == LOCK_EX ? "exclusive" : "shared")
-                                      << (otherProcess ? ", another process" : ", this process"));
-      ScratchDir dir;
-      const std::string path = dir.path("held.bin");
-      writeWholeFile(path, example);
-      RunRequest request = renameRequest("brick01", "b");
-      request.binPath = path;
-      CapturedOutput out;
-      int status;
-      if (otherProcess) {
-        LockingProcess holder(path, operation);
-        ASSERT_TRUE(holder.locked());
-        status = runTool(request, out.stream());
-      } else {
-        int fd = open(path.c_str(), O_RDONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(flock(fd, operation | LOCK_NB), 0);
-        status = runTool(request, out.stream());
-        close(fd);
-      }
-      EXPECT_EQ(out.text(), "Unable to open " + path + "\n");
-      EXPECT_EQ(status, 1);
-      EXPECT_TRUE(readWholeFile(path) == example);
-
-      // Free again: the tool renames, and lets go of the file when done.
-      CapturedOutput again;
-      EXPECT_EQ(runTool(request, again.stream()), 0);
-      EXPECT_EQ(again.text(), "Renamed 2 blocks\n");
-      int fd = open(path.c_str(), O_RDONLY);
-      ASSERT_GE(fd, 0);
-      EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << "the tool still holds the file";
-      close(fd);
-    }
-  }
-}
-
-// Two runs at once on one file: the second is refused at once while the
-// first holds it.
-TEST(PosixFile, SecondOpenIsRefusedWhileTheFirstHolds) {
-  // The second open asks the first for the file: where the first holds a
-  // lease, the system tells this process so with SIGIO.
+  // A descriptor that holds a flock, closed at the end; nullptr if it cannot.
+  auto flockHere = [](const std::string& path, int operation) -> std::shared_ptr<void> {
+    std::shared_ptr<int> fd(new int(open(path.c_str(), O_RDONLY)), [](int* held) {
+      if (*held >= 0) close(*held);
+      delete held;
+    });
+    return *fd >= 0 && flock(*fd, operation | LOCK_NB) == 0 ? fd : nullptr;
+  };
+  auto flockThere = [](const std::string& path, int operation) -> std::shared_ptr<void> {
+    auto holder = std::make_shared<LockingProcess>(path, operation);
+    return holder->locked() ? holder : nullptr;
+  };
+  struct Holder {
+    const char* name;
+    std::function<std::shared_ptr<void>(const std::string& path)> hold;
+  };
+  const std::vector<Holder> holders = {
+      {"exclusive, another process", [&](const std::string& p) { return flockThere(p, LOCK_EX); }},
+      {"shared, another process", [&](const std::string& p) { return flockThere(p, LOCK_SH); }},
+      {"exclusive, this process", [&](const std::string& p) { return flockHere(p, LOCK_EX); }},
+      {"shared, this process", [&](const std::string& p) { return flockHere(p, LOCK_SH); }},
+      {"the tool's own open", [](const std::string& p) {
+         return std::shared_ptr<void>(openPlatformFile(p.c_str()).release(),
+                                      [](void* f) { delete static_cast<PlatformFile*>(f); });
+       }},
+  };
+  // A second open asks the holder for the file: where the tool's own open
+  // holds a lease, the system tells this process so with SIGIO.
   signal(SIGIO, SIG_IGN);
-  ScratchDir dir;
-  const std::string path = dir.path("a.bin");
-  writeWholeFile(path, exampleBinFile());
-  std::unique_ptr<PlatformFile> first = openPlatformFile(path.c_str());
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(openPlatformFile(path.c_str()));
-  first->close();
-  EXPECT_TRUE(openPlatformFile(path.c_str()));
+  std::vector<uint8_t> example = exampleBinFile();
+  for (const Holder& holder : holders) {
+    SCOPED_TRACE(holder.name);
+    ScratchDir dir;
+    const std::string path = dir.path("held.bin");
+    writeFile(path, example);
+    RunRequest request = renameRequest("brick01", "b");
+    request.binPath = path;
+    {
+      std::shared_ptr<void> hold = holder.hold(path);
+      ASSERT_TRUE(hold);
+      CapturedOutput out;
+      EXPECT_EQ(runTool(request, out.stream()), 1);
+      EXPECT_EQ(out.text(), "Unable to open " + path + "\n");
+      EXPECT_TRUE(readFile(path) == example);
+    }
+    CapturedOutput again;
+    EXPECT_EQ(runTool(request, again.stream()), 0);
+    EXPECT_EQ(again.text(), "Renamed 2 blocks\n");
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << "the tool still holds the file";
+    close(fd);
+  }
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 // bytes, the exit status and the file's bytes afterwards.
 //
 // strace's -P keeps the count of calls to the BIN file alone: the dynamic
-// loader's opens and reads are neither counted nor failed. Where strace is
-// missing or may not trace (not Linux, ptrace forbidden), the test is
-// skipped.
+// loader's opens and reads are neither counted nor failed. Which call a row
+// fails is found in a trace of the same run without a fault, so that a
+// change elsewhere in the run (one call more or less) never moves it. Where
+// strace is missing or may not trace (not Linux, ptrace forbidden), the
+// test is skipped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,33 +18,22 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "bin_writer.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
-
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Why strace cannot be used here, or "" if it can.
 std::string straceUnusable() {
@@ -99,54 +90,68 @@ struct Row {
   const char* name;
   const char* call;    // as strace names it: a system call or a class
   const char* inject;  // error=ERRNO or retval=N
-  int when;            // which call on the file fails, from 1
+  int when;            // which of the calls that `which` picks fails, from 1; -1: the last
   bool rename;         // rename "abc" to "stone", or list
   std::string out;     // FILE stands for the path
   int status;
   int renamed;  // how many of the "abc" records hold the new name afterwards
+  const char* which = "";  // a pattern for the call's line in the trace ("": any)
 };
 
-// A scratch folder, by its resolved path, removed with its contents at the
-// end. strace -P matches descriptors by their resolved path: it, and the
-// tool, are given the canonical one.
-struct ScratchFolder {
-  std::string dir;
-  ScratchFolder() {
-    char tmpl[] = "/tmp/velkor-sys-XXXXXX";
-    char* real = mkdtemp(tmpl) ? realpath(tmpl, nullptr) : nullptr;
-    if (real) dir = real;
-    std::free(real);
+// The tool under strace on `bin`, tracing `call` on it alone; extra holds
+// further strace options. Returns the wait status.
+int runTraced(const std::string& bin, const Row& row, const std::string& extra,
+              const std::string& dir) {
+  // A sanitized build's leak check cannot run under ptrace: it is left
+  // off there, and the rest of the sanitizers stay on.
+  std::string cmd = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
+                    "strace -f -qq -P " + shellQuote(bin) + " -e trace=" + row.call + " " + extra +
+                    " " + shellQuote(VELKOR_BINARY) + " " + shellQuote(bin);
+  if (row.rename) cmd += " abc stone";
+  cmd += " >" + shellQuote(dir + "/out") + " 2>" + shellQuote(dir + "/err") + " </dev/null";
+  return std::system(cmd.c_str());
+}
+
+// The position, among the calls in `trace`, of the row's call; 0 if the
+// run makes no such call.
+int positionInTrace(const std::string& trace, const Row& row) {
+  static const std::regex kCallLine("^(\\d+ +)?[a-z0-9_]+\\(");
+  const std::regex which(row.which);
+  std::vector<int> picked;
+  std::istringstream lines(trace);
+  int calls = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_search(line, kCallLine)) continue;  // signals, resumed calls
+    ++calls;
+    if (std::regex_search(line, which)) picked.push_back(calls);
   }
-  ~ScratchFolder() {
-    if (!dir.empty() && std::system(("rm -rf " + shellQuote(dir)).c_str()) != 0) {
-      ADD_FAILURE() << "could not remove " << dir;
-    }
-  }
-};
+  if (row.when == -1) return picked.empty() ? 0 : picked.back();
+  return row.when >= 1 && row.when <= static_cast<int>(picked.size()) ? picked[row.when - 1] : 0;
+}
 
 TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const std::string unusable = straceUnusable();
   if (!unusable.empty()) GTEST_SKIP() << unusable;
 
-  ScratchFolder scratch;
-  ASSERT_FALSE(scratch.dir.empty());
-  const std::string& dir = scratch.dir;
+  // strace -P matches descriptors by their resolved path: the scratch
+  // folder's is canonical.
+  const ScratchDir scratch;
+  const std::string dir = scratch.path();
   const std::string bin = dir + "/a.bin";
   const TestFile file = makeTestFile();
 
-  // fcntl on the file: F_GETFL, F_SETFL, then the record lock (3).
   const std::vector<Row> rows = {
       {"open fails", "openat", "error=EIO", 1, false, "Unable to open FILE\n", 1, 0},
       {"open interrupted", "openat", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      // %fstat: whichever fstat the C library calls (newfstatat, fstat, ...):
-      // the check of standard output against the path, then the open's check of
-      // the file type, then the size.
-      {"size query fails", "%fstat", "error=EIO", 3, false, "Unable to read FILE\n", 1, 0},
+      // %fstat: whichever fstat the C library calls (newfstatat, fstat, ...);
+      // the size is asked last.
+      {"size query fails", "%fstat", "error=EIO", -1, false, "Unable to read FILE\n", 1, 0},
       {"flock held by another", "flock", "error=EAGAIN", 1, true, "Unable to open FILE\n", 1, 0},
       {"flock unsupported", "flock", "error=ENOLCK", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      {"record lock held by another", "fcntl", "error=EACCES", 3, true, "Unable to open FILE\n", 1,
-       0},
-      {"record lock unsupported", "fcntl", "error=EINVAL", 3, true, "Renamed 5 blocks\n", 0, kAll},
+      {"record lock held by another", "fcntl", "error=EACCES", 1, true, "Unable to open FILE\n", 1,
+       0, "SETLK"},
+      {"record lock unsupported", "fcntl", "error=EINVAL", 1, true, "Renamed 5 blocks\n", 0, kAll,
+       "SETLK"},
       {"later read interrupted", "pread64", "error=EINTR", 2, false, kListing, 0, 0},
       {"prologue read fails", "pread64", "error=EIO", 1, true, "Unable to read FILE\n", 1, 0},
       {"later read fails, list", "pread64", "error=EIO", 2, false,
@@ -166,25 +171,19 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   };
 
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message()
-                 << row.name << ": " << row.call << ":" << row.inject << ":when=" << row.when);
-    {
-      std::ofstream out(bin, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(file.bytes.data()),
-                static_cast<std::streamsize>(file.bytes.size()));
-      ASSERT_TRUE(out.good());
-    }
+    SCOPED_TRACE(testing::Message() << row.name << ": " << row.call << " " << row.when
+                                    << " of /" << row.which << "/, " << row.inject);
+    // The same run without a fault, traced, says where the call lies.
+    writeFile(bin, file.bytes);
+    const std::string trace = dir + "/trace";
+    ASSERT_EQ(runTraced(bin, row, "-o " + shellQuote(trace), dir), 0);
+    const int when = positionInTrace(readText(trace), row);
+    ASSERT_GT(when, 0) << "the run makes no such call:\n" << readText(trace);
+
+    writeFile(bin, file.bytes);
     const std::string inject =
-        std::string(row.call) + ":" + row.inject + ":when=" + std::to_string(row.when);
-    // A sanitized build's leak check cannot run under ptrace: it is left
-    // off there, and the rest of the sanitizers stay on.
-    std::string cmd = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
-                      "strace -f -qq -o /dev/null -P " + shellQuote(bin) + " -e trace=" + row.call +
-                      " -e inject=" + inject + " " + shellQuote(VELKOR_BINARY) + " " +
-                      shellQuote(bin);
-    if (row.rename) cmd += " abc stone";
-    cmd += " >" + shellQuote(dir + "/out") + " 2>" + shellQuote(dir + "/err") + " </dev/null";
-    const int w = std::system(cmd.c_str());
+        std::string(row.call) + ":" + row.inject + ":when=" + std::to_string(when);
+    const int w = runTraced(bin, row, "-o /dev/null -e inject=" + inject, dir);
     const int status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
 
     std::string expectedOut = row.out;
@@ -194,17 +193,15 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     }
     // Nothing on standard error: neither from the tool nor from strace, whose
     // complaints about its own arguments would land there.
-    EXPECT_EQ(readFile(dir + "/err"), "");
-    EXPECT_EQ(readFile(dir + "/out"), expectedOut);
+    EXPECT_EQ(readText(dir + "/err"), "");
+    EXPECT_EQ(readText(dir + "/out"), expectedOut);
     EXPECT_EQ(status, row.status);
 
     std::vector<uint8_t> expected = file.bytes;
     for (size_t i = 0; i < file.matchNames.size() && static_cast<int>(i) < row.renamed; ++i) {
       std::memcpy(&expected[file.matchNames[i]], "stone", 6);
     }
-    const std::string after = readFile(bin);
-    EXPECT_TRUE(after == std::string(expected.begin(), expected.end()))
-        << "the file's bytes afterwards differ";
+    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
   }
 }
 
@@ -265,9 +262,10 @@ struct OtherProgram {
 TEST(SyscallFault, OthersDuringTheRun) {
   const std::string unusable = straceUnusable();
   if (!unusable.empty()) GTEST_SKIP() << unusable;
-  ScratchFolder scratch;
-  ASSERT_FALSE(scratch.dir.empty());
-  const std::string bin = scratch.dir + "/a.bin";
+  // strace -P matches descriptors by their resolved path: the scratch
+  // folder's is canonical.
+  const ScratchDir scratch;
+  const std::string bin = scratch.path("a.bin");
   std::vector<uint8_t> threeTextures;
   BinWriter(&threeTextures).prologue(0).texture("abc").texture("abc").texture("abc").endBlock();
   const size_t nameFields[] = {28, 52, 76};
@@ -275,8 +273,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
   const std::vector<uint8_t> twoReads = makeTestFile().bytes;
   bool leases;
   {
-    std::ofstream(bin, std::ios::binary).write(reinterpret_cast<const char*>(threeTextures.data()),
-                                               static_cast<std::streamsize>(threeTextures.size()));
+    writeFile(bin, threeTextures);
     int fd = open(bin.c_str(), O_RDWR);
     leases = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
     close(fd);
@@ -323,11 +320,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
       continue;
     }
     const std::vector<uint8_t>& file = row.list ? twoReads : threeTextures;
-    {
-      std::ofstream out(bin, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-      ASSERT_TRUE(out.good());
-    }
+    writeFile(bin, file);
     struct stat st;
     ASSERT_EQ(stat(bin.c_str(), &st), 0);
     std::vector<std::string> args = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin};
@@ -353,8 +346,8 @@ TEST(SyscallFault, OthersDuringTheRun) {
       const char* asan = std::getenv("ASAN_OPTIONS");
       const std::string options = (asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
       setenv("ASAN_OPTIONS", options.c_str(), 1);
-      const int out = open((scratch.dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open((scratch.dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out = open((scratch.path("out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((scratch.path("err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(99);
       execvp("strace", argv.data());
       _exit(98);
@@ -383,8 +376,8 @@ TEST(SyscallFault, OthersDuringTheRun) {
     std::string expectedOut = row.out;
     const size_t path = expectedOut.find("FILE");
     if (path != std::string::npos) expectedOut.replace(path, 4, bin);
-    EXPECT_EQ(readFile(scratch.dir + "/out"), expectedOut);
-    EXPECT_EQ(readFile(scratch.dir + "/err"), "");
+    EXPECT_EQ(readText(scratch.path("out")), expectedOut);
+    EXPECT_EQ(readText(scratch.path("err")), "");
     std::string expected(file.begin(), file.end());
     for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[nameFields[i]], "stone", 6);
     if (row.act == kOpenAndRead) {
@@ -394,7 +387,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
       EXPECT_EQ(seen, "t");
       expected.clear();
     }
-    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+    EXPECT_EQ(readText(bin), expected) << "the file's bytes afterwards differ";
   }
 }
 

@@ -1,12 +1,14 @@
 // The walk and the two texture actions, in-process, on files in memory.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "bin_writer.h"
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
-#include "test_support.h"
+#include "binfile/block_walk.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
@@ -37,33 +39,48 @@ TEST(WorkedExample, ListsAbc) {
   EXPECT_EQ(r.state->flushes, 0);
 }
 
-TEST(WorkedExample, RenameChangesOnlyTheNameBytes) {
-  std::vector<uint8_t> file = workedExample();
-  RunOutcome r = runOnBytes(file, renameRequest("abc", "xyz"));
-  EXPECT_EQ(r.output, "Renamed 1 blocks\n");
-  EXPECT_EQ(r.status, 0);
-  std::vector<uint8_t> expected = file;
-  expected[40] = 'x';
-  expected[41] = 'y';
-  expected[42] = 'z';
-  EXPECT_EQ(r.state->data, expected);
-  EXPECT_EQ(r.state->closes, 1);
-  EXPECT_EQ(r.state->flushes, 1);
-  EXPECT_FALSE(r.state->writtenSinceFlush);
-}
-
-std::vector<uint8_t> build(void (*fill)(BinWriter&)) {
-  std::vector<uint8_t> bytes;
-  BinWriter w(&bytes);
-  fill(w);
-  return bytes;
+// A rename writes the new name and its NUL into each matching name field
+// and nothing else: the rest of the field and the lead word keep their
+// bytes. The file is flushed, and lists with the new names.
+TEST(Walk, RenameWritesOnlyTheNewNameAndItsNul) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    const char* oldName;
+    const char* newName;
+    std::vector<size_t> fields;  // the name fields that match
+    const char* listing;         // of the file afterwards
+  } cases[] = {
+      {"worked example", workedExample(), "abc", "xyz", {40}, "Found texture: xyz\n"},
+      // Name fields of the first and third textures: 32 + 8 and 32 + 24 + 24 + 48 + 8.
+      {"case and whole name", binOf([](BinWriter& w) {
+         w.prologue(1).texture("brick01", 7, 0x33).texture("Brick01").counted(17, 2)
+             .texture("brick01", 9, 0x44).texture("brick010").endBlock();
+       }), "brick01", "b", {40, 136},
+       "Found texture: b\nFound texture: Brick01\nFound texture: b\nFound texture: brick010\n"},
+      {"empty new name", binOf([](BinWriter& w) { w.prologue(0).texture("wall").endBlock(); }),
+       "wall", "", {28}, "Found texture: \n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunOutcome r = runOnBytes(c.file, renameRequest(c.oldName, c.newName));
+    EXPECT_EQ(r.output, "Renamed " + std::to_string(c.fields.size()) + " blocks\n");
+    EXPECT_EQ(r.status, 0);
+    std::vector<uint8_t> expected = c.file;
+    for (size_t at : c.fields) std::memcpy(&expected[at], c.newName, std::strlen(c.newName) + 1);
+    EXPECT_EQ(r.state->data, expected);
+    EXPECT_EQ(r.state->closes, 1);
+    EXPECT_EQ(r.state->flushes, 1);
+    EXPECT_FALSE(r.state->writtenSinceFlush);
+    EXPECT_EQ(runOnBytes(r.state->data, listRequest()).output, c.listing);
+  }
 }
 
 struct Scenario {
   const char* name;
   std::vector<uint8_t> file;
   RunRequest request;
-  const char* output;
+  std::string output;
   int status;
 };
 
@@ -89,11 +106,28 @@ std::vector<Scenario> scenarios() {
   BinWriter(&trailing).prologue(0).texture("abc").endBlock().word(99).texture("ghost").word(15);
   std::vector<uint8_t> bigCountEmpty;
   BinWriter(&bigCountEmpty).prologue(0).word(14).word(0x7fffffff).word(0).word(0).word(0).word(0).endBlock();
+  // Lines that fill the lister's 64 KiB to 31 bytes short of its end, then
+  // a longest line (32 bytes), which must not be put there, and one more.
+  std::vector<uint8_t> fullLines;
+  std::string fullListing;
+  BinWriter lines(&fullLines);
+  lines.prologue(0);
+  const char* const lastNames[] = {"", "a", "abcdefghijklmnop", "x"};
+  for (int i = 0; i < 2046 + 4; ++i) {
+    const char* name = i < 2046 ? "abcdefghijklmnop" : lastNames[i - 2046];
+    lines.texture(name);
+    fullListing += "Found texture: " + std::string(name) + "\n";
+  }
+  lines.endBlock();
+  // The process asked the run to stop before the first block.
+  static const volatile std::sig_atomic_t kStopAsked = 1;
+  RunRequest stoppedList = listRequest(), stoppedRename = renameRequest("abc", "d");
+  stoppedList.stopRequested = stoppedRename.stopRequested = &kStopAsked;
   std::vector<uint8_t> bigRecordCount;
   BinWriter(&bigRecordCount).word(20).word(0).word(0).word(0).word(0x7fffffff).texture("abc").endBlock();
   return {
-      {"end first, list", build([](BinWriter& w) { w.prologue(3).endBlock(); }), listRequest(), "", 0},
-      {"end first, rename", build([](BinWriter& w) { w.prologue(3).endBlock(); }),
+      {"end first, list", binOf([](BinWriter& w) { w.prologue(3).endBlock(); }), listRequest(), "", 0},
+      {"end first, rename", binOf([](BinWriter& w) { w.prologue(3).endBlock(); }),
        renameRequest("a", "b"), "Renamed 0 blocks\n", 0},
       {"version 21", withVersion(21), listRequest(), "t.bin is not a valid BIN file\n", 1},
       {"version 21, rename", withVersion(21), renameRequest("abc", "d"),
@@ -102,7 +136,7 @@ std::vector<Scenario> scenarios() {
       {"empty file", {}, listRequest(), "t.bin is not a valid BIN file\n", 1},
       {"three bytes", {0x14, 0, 0}, renameRequest("a", "b"), "t.bin is not a valid BIN file\n", 1},
       {"prologue cut", firstPart(withVersion(20), 19), listRequest(), "t.bin is not a valid BIN file\n", 1},
-      {"items cut", firstPart(build([](BinWriter& w) { w.prologue(2).endBlock(); }), 43),
+      {"items cut", firstPart(binOf([](BinWriter& w) { w.prologue(2).endBlock(); }), 43),
        renameRequest("a", "b"), "t.bin is not a valid BIN file\n", 1},
       {"recordCount 2^31-1 in a small file", bigRecordCount, listRequest(),
        "t.bin is not a valid BIN file\n", 1},
@@ -110,7 +144,7 @@ std::vector<Scenario> scenarios() {
        "Found texture: abc\nFound unknown f block at 2c, leaving\n", 0},
       {"unknown 15 at 44, rename", unknownAt44, renameRequest("abc", "x"),
        "Found unknown f block at 2c, leaving\nRenamed 1 blocks\n", 0},
-      {"ffffffff", build([](BinWriter& w) { w.prologue(0).word(0xffffffff); }), listRequest(),
+      {"ffffffff", binOf([](BinWriter& w) { w.prologue(0).word(0xffffffff); }), listRequest(),
        "Found unknown ffffffff block at 14, leaving\n", 0},
       {"two matches", twoAbc, renameRequest("abc", "d"), "Renamed 2 blocks\n", 0},
       {"same name", twoAbc, renameRequest("abc", "abc"), "Renamed 2 blocks\n", 0},
@@ -131,6 +165,9 @@ std::vector<Scenario> scenarios() {
        "Found incomplete block at 2c, leaving\nRenamed 0 blocks\n", 1},
       {"itemCount 2^31-1 in a small file", bigCountEmpty, listRequest(),
        "Found incomplete block at 14, leaving\n", 1},
+      {"a longest line at the end of the line buffer", fullLines, listRequest(), fullListing, 0},
+      {"stop asked, list", twoAbc, stoppedList, "", 1},
+      {"stop asked, rename", twoAbc, stoppedRename, "Renamed 0 blocks\n", 1},
   };
 }
 
@@ -172,6 +209,7 @@ TEST(Walk, StepsOverEveryKnownBlockBySize) {
 TEST(Walk, WholeBlockSizes) {
   // Size of each block, type word included, measured as the offset at which
   // a following unknown block is reported.
+  // The block starts after the prologue and its items (20 + 12 each).
   struct Case {
     void (*fill)(BinWriter&);
     uint64_t size;
@@ -182,50 +220,17 @@ TEST(Walk, WholeBlockSizes) {
       {[](BinWriter& w) { w.prologue(0).countedWords(0); }, 24},
       {[](BinWriter& w) { w.prologue(0).texture("a"); }, 24},
       {[](BinWriter& w) { w.prologue(-1).perRecord(-1); }, 12},
+      {[](BinWriter& w) { w.prologue(1).perRecord(1); }, 12 + 24},  // one item of 12 first
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> b;
-    BinWriter w(&b);
-    c.fill(w);
-    w.word(16);
-    RunOutcome r = runOnBytes(b, listRequest());
+    std::vector<uint8_t> b = binOf(c.fill);
+    BinWriter(&b).word(16);
     char expected[64];
     std::snprintf(expected, sizeof expected, "Found unknown 10 block at %llx, leaving\n",
                   static_cast<unsigned long long>(20 + c.size));
-    EXPECT_EQ(r.output.substr(r.output.find("Found unknown")), expected);
+    const std::string output = runOnBytes(b, listRequest()).output;
+    EXPECT_EQ(output.substr(output.find("Found unknown")), expected);
   }
-  // A per-record block in a file whose recordCount is 1 takes 24 bytes.
-  std::vector<uint8_t> b;
-  BinWriter(&b).prologue(1).perRecord(1).word(16);
-  EXPECT_EQ(runOnBytes(b, listRequest()).output, "Found unknown 10 block at 38, leaving\n");
-}
-
-TEST(Walk, RenameWritesOnlyMatchingNamesAndKeepsTheirTails) {
-  std::vector<uint8_t> before;
-  BinWriter(&before).prologue(1).texture("brick01", 7, 0x33).texture("Brick01").counted(17, 2)
-      .texture("brick01", 9, 0x44).texture("brick010").endBlock();
-  RunOutcome r = runOnBytes(before, renameRequest("brick01", "b"));
-  EXPECT_EQ(r.output, "Renamed 2 blocks\n");
-  std::vector<uint8_t> expected = before;
-  // Name fields of the first and third textures: at 32 + 8 and 32 + 24 + 24 + 48 + 8.
-  for (size_t at : {40u, 136u}) {
-    expected[at] = 'b';
-    expected[at + 1] = 0;
-  }
-  EXPECT_EQ(r.state->data, expected);
-  RunOutcome listed = runOnBytes(r.state->data, listRequest());
-  EXPECT_EQ(listed.output,
-            "Found texture: b\nFound texture: Brick01\nFound texture: b\nFound texture: brick010\n");
-}
-
-TEST(Walk, EmptyNewNameLeavesAnEmptyName) {
-  std::vector<uint8_t> before;
-  BinWriter(&before).prologue(0).texture("wall").endBlock();
-  RunOutcome r = runOnBytes(before, renameRequest("wall", ""));
-  EXPECT_EQ(r.output, "Renamed 1 blocks\n");
-  EXPECT_EQ(runOnBytes(r.state->data, listRequest()).output, "Found texture: \n");
-  EXPECT_EQ(r.state->data[28], 0);
-  EXPECT_EQ(r.state->data[29], 'a');
 }
 
 // Files larger than the read buffer: every matching record is written once,
@@ -254,6 +259,44 @@ TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
   for (size_t i = 0; i < renamed.size(); ++i) {
     EXPECT_EQ(r.state->writeLog[i].offset, renamed[i] - kRawNameOffset);
     EXPECT_EQ(r.state->writeLog[i].length, kTextureRecordSize);
+  }
+}
+
+// A file that another program cut short after the run learned its length:
+// the bytes that are gone are never taken for the file's, and the walk finds
+// its last block cut short.
+TEST(Walk, FileShorterThanItsLengthSaidEndsIncomplete) {
+  class CutShort final : public PlatformFile {
+   public:
+    explicit CutShort(std::vector<uint8_t> bytes)
+        : size_(bytes.size() + 24),
+          inner_(std::make_shared<std::vector<uint8_t>>(std::move(bytes))) {}
+    bool readAt(uint64_t at, uint8_t* buf, size_t n, size_t* got) override {
+      return inner_.readAt(at, buf, n, got);
+    }
+    bool writeAt(uint64_t at, const uint8_t* buf, size_t n, size_t* written) override {
+      return inner_.writeAt(at, buf, n, written);
+    }
+    bool size(uint64_t* size) override {
+      *size = size_;
+      return true;
+    }
+    bool flush() override { return true; }
+    bool close() override { return true; }
+
+   private:
+    uint64_t size_;
+    MemoryFile inner_;
+  };
+  const std::string incomplete = "Found incomplete block at 44, leaving\n";
+  for (const RunRequest& request : {listRequest(), renameRequest("b", "c")}) {
+    CapturedOutput out;
+    auto file = std::make_unique<CutShort>(
+        binOf([](BinWriter& w) { w.prologue(0).texture("a").texture("b"); }));
+    EXPECT_EQ(runTool(request, std::move(file), out.stream()), 1);
+    EXPECT_EQ(out.text(), request.mode == RunMode::kList
+                              ? "Found texture: a\nFound texture: b\n" + incomplete
+                              : incomplete + "Renamed 1 blocks\n");
   }
 }
 

@@ -2,11 +2,14 @@
 # Installs the Debian packages that a build needs and the machine lacks.
 #
 #   tools/install-deps.sh build   compiler, CMake, make
+#   tools/install-deps.sh package + dpkg-dev, whose dpkg-shlibdeps finds
+#                                 the .deb's dependencies (make package)
 #   tools/install-deps.sh test    + GoogleTest, the Windows suite's
 #                                 mingw-w64 cross compiler and wine, and
 #                                 strace for the system-call fault tests
 #   tools/install-deps.sh all     + clang 14 with its sanitizer and libFuzzer
-#                                 runtimes (make sanitize, make fuzz)
+#                                 runtimes (make fuzz; make sanitize uses
+#                                 GCC), and dpkg-dev
 #
 # As root it installs what is missing (apt-get update first). Otherwise it
 # names what is missing: a missing compiler, CMake or GoogleTest stops the
@@ -21,7 +24,10 @@ foreign_i386=0
 command -v cmake >/dev/null || required+=(cmake)
 command -v g++ >/dev/null || required+=(g++)
 command -v make >/dev/null || required+=(make)
-if [ "$level" != build ]; then
+if [ "$level" = package ] || [ "$level" = all ]; then
+  command -v dpkg-shlibdeps >/dev/null || required+=(dpkg-dev)
+fi
+if [ "$level" != build ] && [ "$level" != package ]; then
   [ -f /usr/include/gtest/gtest.h ] || required+=(libgtest-dev)
   command -v i686-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-i686)
   command -v wine >/dev/null || optional+=(wine)

@@ -80,11 +80,10 @@ IoResult BinFile::flushWrites() {
   return !written_ || file_->flush() ? IoResult::kOk : IoResult::kWriteError;
 }
 
-bool BinFile::close() {
-  if (!file_) return true;
-  const bool ok = file_->close();
+void BinFile::close() {
+  if (!file_) return;
+  file_->close();
   file_.reset();
-  return ok;
 }
 
 }  // namespace velkor

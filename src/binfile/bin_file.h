@@ -61,9 +61,9 @@ class BinFile {
   // If anything was written, forces the file's data to the storage device.
   IoResult flushWrites();
 
-  // Closes the file. Returns false if the system reported an error. Safe to
-  // call more than once.
-  bool close();
+  // Closes the file. Safe to call more than once. An error the system
+  // reports here is not the run's: what was written was flushed before.
+  void close();
 
  private:
   // Writes the n bytes the buffer holds for `offset` back to the file.

@@ -76,11 +76,4 @@ bool FaultyFile::close() {
   return inner_->close();
 }
 
-std::unique_ptr<PlatformFile> faultyMemoryFile(std::shared_ptr<FileState> state) {
-  // The memory file shares the state's bytes, and with them the state.
-  std::shared_ptr<std::vector<uint8_t>> data(state, &state->data);
-  return std::unique_ptr<PlatformFile>(
-      new FaultyFile(std::unique_ptr<PlatformFile>(new MemoryFile(std::move(data))), state));
-}
-
 }  // namespace velkor

@@ -85,9 +85,6 @@ class FaultyFile final : public PlatformFile {
   bool open_ = true;
 };
 
-// A MemoryFile over state->data, wrapped in a FaultyFile that logs in state.
-std::unique_ptr<PlatformFile> faultyMemoryFile(std::shared_ptr<FileState> state);
-
 }  // namespace velkor
 
 #endif  // VELKOR_TESTS_SUPPORT_TEST_FILES_H_

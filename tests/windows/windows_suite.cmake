@@ -4,13 +4,13 @@
 #
 # VELKOR_WINDOWS_SUITE: AUTO runs it when the cross compiler and wine are
 # there and says that it skipped it when not; ON (and AUTO when the
-# environment variable CI is set) makes their absence an error; OFF never
-# runs it.
+# environment variable CI is set to anything but "", "false" or "0") makes
+# their absence an error; OFF never runs it.
 set(VELKOR_WINDOWS_SUITE AUTO CACHE STRING "Run the Windows suite under wine: AUTO, ON or OFF")
 set_property(CACHE VELKOR_WINDOWS_SUITE PROPERTY STRINGS AUTO ON OFF)
 
 set(velkor_windows_mode ${VELKOR_WINDOWS_SUITE})
-if(velkor_windows_mode STREQUAL "AUTO" AND DEFINED ENV{CI})
+if(velkor_windows_mode STREQUAL "AUTO" AND NOT "$ENV{CI}" MATCHES "^(|false|0)$")
   set(velkor_windows_mode ON)
 endif()
 
@@ -71,7 +71,7 @@ ExternalProject_Add(velkor_win32
   BUILD_ALWAYS TRUE)
 
 add_executable(velkor_windows_tests windows/windows_test.cpp)
-target_link_libraries(velkor_windows_tests PRIVATE velkor_bin_writer GTest::gtest GTest::gtest_main)
+target_link_libraries(velkor_windows_tests PRIVATE velkor_test_files GTest::gtest GTest::gtest_main)
 add_dependencies(velkor_windows_tests velkor_win32)
 add_dependencies(velkor_e2e_tests velkor_win32)
 
@@ -96,7 +96,7 @@ set_tests_properties(wine.shutdown PROPERTIES ENVIRONMENT "${velkor_wine_env}"
 # The end-to-end suite, unchanged, against velkor.exe.
 add_test(NAME wine.e2e COMMAND velkor_e2e_tests)
 set_tests_properties(wine.e2e PROPERTIES
-  ENVIRONMENT "${velkor_wine_env};VELKOR_COMMAND=${VELKOR_WINE} ${velkor_win32_dir}/velkor.exe;VELKOR_CRLF=1;VELKOR_NATIVE=0"
+  ENVIRONMENT "${velkor_wine_env};VELKOR_COMMAND='${VELKOR_WINE}' '${velkor_win32_dir}/velkor.exe';VELKOR_CRLF=1;VELKOR_NATIVE=0"
   FIXTURES_REQUIRED velkor_wine TIMEOUT 300)
 
 add_test(NAME wine.windows_only COMMAND velkor_windows_tests)

@@ -18,13 +18,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bin_writer.h"
+#include "support/test_support.h"
 
 namespace velkor {
 namespace {
@@ -32,22 +31,6 @@ namespace {
 std::string env(const char* name) {
   const char* v = std::getenv(name);
   return v ? v : "";
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string readText(const std::string& path) {
-  std::vector<uint8_t> b = readFile(path);
-  return std::string(b.begin(), b.end());
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
 }
 
 // Starts `wine program args...` in `dir` with standard output and error in
@@ -91,18 +74,14 @@ class WindowsProgram : public testing::Test {
                              "VELKOR_VERSION_INFO_EXE"}) {
       ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
     }
-    char tmpl[] = "/tmp/velkor-win-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    top_ = tmpl;
+    scratch_ = std::make_unique<ScratchDir>();
+    top_ = scratch_->path();
     // The programs run in dir_, which holds nothing but the test's files
     // (wildcards would match anything else); their output goes beside it.
     dir_ = top_ + "/run";
     ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
   }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + top_ + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << top_;
-  }
+  void TearDown() override { scratch_.reset(); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -114,6 +93,7 @@ class WindowsProgram : public testing::Test {
   }
   Result velkor(const std::vector<std::string>& args) { return run(env("VELKOR_EXE"), args); }
 
+  std::unique_ptr<ScratchDir> scratch_;
   std::string top_;
   std::string dir_;
 };

@@ -1,0 +1,150 @@
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "binfile/block_walk.h"
+
+namespace velkor {
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {
+  std::vector<uint8_t> bytes;
+  BinWriter w(&bytes);
+  fill(w);
+  return bytes;
+}
+
+ScratchDir::ScratchDir() {
+  namespace fs = std::filesystem;
+  std::random_device random;
+  const fs::path top = fs::canonical(fs::temp_directory_path());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = top / ("velkor-test-" + std::to_string(random()));
+    if (fs::create_directory(p)) {
+      dir_ = p.string();
+      return;
+    }
+  }
+  throw std::runtime_error("no scratch folder");
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+CapturedOutput::CapturedOutput() {
+#if defined(_WIN32)
+  file_ = std::tmpfile();
+#else
+  file_ = open_memstream(&buffer_, &length_);
+#endif
+  if (!file_) std::abort();
+}
+
+CapturedOutput::~CapturedOutput() {
+  std::fclose(file_);
+  std::free(buffer_);
+}
+
+std::string CapturedOutput::text() {
+  std::fflush(file_);
+#if defined(_WIN32)
+  std::string s;
+  std::rewind(file_);
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) s.append(chunk, n);
+  return s;
+#else
+  return std::string(buffer_, length_);
+#endif
+}
+
+RunRequest listRequest() {
+  RunRequest r;
+  r.mode = RunMode::kList;
+  r.binPath = kTestPath;
+  return r;
+}
+
+RunRequest renameRequest(const std::string& oldName, const std::string& newName) {
+  RunRequest r = listRequest();
+  r.mode = RunMode::kRename;
+  r.oldRawName = oldName;
+  r.newRawName = newName;
+  return r;
+}
+
+namespace {
+
+RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request, int64_t failAt,
+                 size_t failingWriteAccepts, std::shared_ptr<FileState> state) {
+  RunOutcome outcome;
+  outcome.state = std::move(state);
+  outcome.state->failAt = failAt;
+  outcome.state->failingWriteAccepts = failingWriteAccepts;
+  CapturedOutput out;
+  outcome.status = runTool(
+      request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
+      out.stream());
+  outcome.output = out.text();
+  return outcome;
+}
+
+}  // namespace
+
+RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
+                      int64_t failAt, size_t failingWriteAccepts) {
+  auto state = std::make_shared<FileState>();
+  state->data = bytes;
+  // The memory file shares the state's bytes, and with them the state.
+  std::unique_ptr<PlatformFile> memory(
+      new MemoryFile(std::shared_ptr<std::vector<uint8_t>>(state, &state->data)));
+  return runOn(std::move(memory), request, failAt, failingWriteAccepts, state);
+}
+
+RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
+                         int64_t failAt, size_t failingWriteAccepts) {
+  ScratchDir dir;
+  const std::string path = dir.path("t.bin");
+  writeFile(path, bytes);
+  std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
+  if (!real) throw std::runtime_error("cannot open " + path);
+  // The request's path is only printed: the messages read as for kTestPath.
+  RunOutcome outcome = runOn(std::move(real), request, failAt, failingWriteAccepts,
+                             std::make_shared<FileState>());
+  outcome.state->data = readFile(path);
+  return outcome;
+}
+
+}  // namespace velkor

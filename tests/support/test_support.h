@@ -1,0 +1,86 @@
+// What the test programs and the fuzz check share: files read and written
+// whole, a scratch folder, shell quoting, captured output, and runs of the
+// tool on bytes held in memory or in a real file.
+#ifndef VELKOR_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define VELKOR_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bin_writer.h"
+#include "binfile/run_request.h"
+#include "support/test_files.h"
+
+namespace velkor {
+
+// The file's bytes; none if it cannot be read.
+std::vector<uint8_t> readFile(const std::string& path);
+std::string readText(const std::string& path);
+// Throws if the bytes cannot all be written.
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// `s` as one word for sh, whatever it holds.
+std::string shellQuote(const std::string& s);
+
+// A file made by `fill` in memory.
+std::vector<uint8_t> binOf(void (*fill)(BinWriter&));
+
+// A folder of its own under the system's temporary folder (TMPDIR), by its
+// canonical path, removed with its contents at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return dir_; }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+};
+
+// What is written to stream(), kept in memory.
+class CapturedOutput {
+ public:
+  CapturedOutput();
+  ~CapturedOutput();
+  CapturedOutput(const CapturedOutput&) = delete;
+  CapturedOutput& operator=(const CapturedOutput&) = delete;
+  std::FILE* stream() { return file_; }
+  std::string text();
+
+ private:
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  size_t length_ = 0;
+};
+
+struct RunOutcome {
+  int status = -1;
+  std::string output;
+  std::shared_ptr<FileState> state;  // the file's bytes afterwards, and its log
+};
+
+constexpr char kTestPath[] = "t.bin";
+
+RunRequest listRequest();
+RunRequest renameRequest(const std::string& oldName, const std::string& newName);
+
+// Runs the tool on `bytes` through an in-memory file. failAt numbers the
+// operation that fails (0: none).
+RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
+                      int64_t failAt = 0, size_t failingWriteAccepts = 0);
+
+// The same on `bytes` written to a real file, opened by the platform's
+// backend and wrapped in a FaultyFile. The outcome's state holds the file's
+// bytes afterwards and the log.
+RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
+                         int64_t failAt = 0, size_t failingWriteAccepts = 0);
+
+}  // namespace velkor
+
+#endif  // VELKOR_TESTS_SUPPORT_TEST_SUPPORT_H_
