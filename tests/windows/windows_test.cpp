@@ -2,8 +2,9 @@
 // programs of the cross build are run under wine, with their output kept
 // byte for byte (CR LF line ends included).
 //
-// VELKOR_WINE              the wine command
-// VELKOR_EXE               velkor.exe
+// VELKOR_WINE              the wine loader
+// VELKOR_EXE               velkor.exe as the suite runs it (32- or 64-bit)
+// VELKOR_SHIPPED_EXE       the 32-bit velkor.exe that ships
 // VELKOR_HOLD_FILE_EXE     hold_file.exe, a program that keeps a file open
 // VELKOR_VERSION_INFO_EXE  version_info.exe, which prints a version record
 #include <fcntl.h>
@@ -87,8 +88,8 @@ struct Result {
 class WindowsProgram : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_HOLD_FILE_EXE",
-                             "VELKOR_VERSION_INFO_EXE"}) {
+    for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_SHIPPED_EXE",
+                             "VELKOR_HOLD_FILE_EXE", "VELKOR_VERSION_INFO_EXE"}) {
       ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
     }
     char tmpl[] = "/tmp/velkor-win-XXXXXX";
@@ -246,7 +247,7 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
 }
 
 TEST_F(WindowsProgram, VersionRecordAsWindowsReadsIt) {
-  Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_EXE")});
+  Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_SHIPPED_EXE")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "fixed FileVersion 1.0.0.1\r\n"
@@ -294,8 +295,8 @@ std::vector<std::string> importedDlls(const std::vector<uint8_t>& image, size_t 
 }
 
 TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
-  std::vector<uint8_t> image = readFile(env("VELKOR_EXE"));
-  ASSERT_GT(image.size(), 0x40u) << env("VELKOR_EXE");
+  std::vector<uint8_t> image = readFile(env("VELKOR_SHIPPED_EXE"));
+  ASSERT_GT(image.size(), 0x40u) << env("VELKOR_SHIPPED_EXE");
   ASSERT_EQ(le(image, 0, 2), 0x5a4du);  // MZ
   const size_t pe = le(image, 0x3c, 4);
   ASSERT_EQ(le(image, pe, 4), 0x4550u);      // PE\0\0
