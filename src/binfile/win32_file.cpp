@@ -5,7 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <string>
+
 #include "binfile/platform_file.h"
+#include "binfile/wide_text.h"
 
 namespace velkor {
 namespace {
@@ -82,12 +85,21 @@ class Win32File final : public PlatformFile {
   HANDLE handle_;
 };
 
+// Opens the file at `path` (in the 8-bit form of wide_text.h) exactly as
+// typed: the wide name goes to the system unchanged, "\\?\" and all.
+HANDLE openWide(const char* path, DWORD access, DWORD share) {
+  std::u16string wide;
+  if (!wideFromNarrow(path, &wide)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), access, share, NULL,
+                     OPEN_EXISTING, 0, NULL);
+}
+
 }  // namespace
 
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // Share mode 0: while the handle is open nobody else may open the file,
   // and the open fails if somebody else has it open already.
-  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   // Only a file on disk is kept: not a console, a pipe, a device or a
   // directory (which the open refuses anyway, without backup semantics).
@@ -100,7 +112,25 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   return std::unique_ptr<PlatformFile>(new Win32File(h));
 }
 
-bool standardOutputIsFile(const char*) { return false; }
+bool standardOutputIsFile(const char* path) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  BY_HANDLE_FILE_INFORMATION outInfo;
+  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(out, &outInfo)) {
+    return false;
+  }
+  // Asking for no access with every sharing allowed, the open succeeds even
+  // while standard output (or anybody) holds the file.
+  HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool same = GetFileInformationByHandle(h, &info) &&
+                    info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
+                    info.nFileIndexHigh == outInfo.nFileIndexHigh &&
+                    info.nFileIndexLow == outInfo.nFileIndexLow;
+  CloseHandle(h);
+  return same;
+}
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
   // The runtime turns each LF into CR LF on its way out.
