@@ -5,6 +5,7 @@
 #endif
 #include <windows.h>
 
+#include <cassert>
 #include <string>
 
 #include "binfile/platform_file.h"
@@ -13,12 +14,9 @@
 namespace velkor {
 namespace {
 
-// The most that one ReadFile or WriteFile call is asked to move.
-constexpr size_t kMaxTransfer = 1u << 30;
-
-DWORD transferSize(size_t remaining) {
-  return static_cast<DWORD>(remaining < kMaxTransfer ? remaining : kMaxTransfer);
-}
+// What one ReadFile or WriteFile call can be asked to move. The walk's
+// transfers (a read buffer, a record) are far smaller.
+constexpr size_t kMaxTransfer = 0xffffffffu;
 
 // Names the offset of a transfer on a handle opened for plain, synchronous
 // use: the call still waits for the transfer, and the offset goes in two
@@ -39,12 +37,14 @@ class Win32File final : public PlatformFile {
   }
 
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
+    assert(n <= kMaxTransfer);
     size_t done = 0;
     while (done < n) {
       OVERLAPPED at = overlappedAt(offset + done);
       DWORD r = 0;
-      if (!ReadFile(handle_, buf + done, transferSize(n - done), &r, &at)) {
-        // A read that starts at or past the end of the file fails so.
+      if (!ReadFile(handle_, buf + done, static_cast<DWORD>(n - done), &r, &at)) {
+        // A read that starts at or past the end of the file (one that has
+        // shrunk under the run) fails so.
         if (GetLastError() == ERROR_HANDLE_EOF) break;
         *got = done;
         return false;
@@ -58,9 +58,10 @@ class Win32File final : public PlatformFile {
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
     // Records are small: one request, and a write cut short is not continued.
+    assert(n <= kMaxTransfer);
     OVERLAPPED at = overlappedAt(offset);
     DWORD w = 0;
-    BOOL ok = n <= kMaxTransfer && WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
+    BOOL ok = WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
     *written = ok ? w : 0;
     return ok && w == n;
   }

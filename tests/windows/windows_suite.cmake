@@ -135,6 +135,9 @@ set(velkor_wine_env
   WINEARCH=${velkor_windows_arch}
   WINELOADER=${velkor_wine}
   WINEDEBUG=-all
+  # UTF-8 parameters reach the programs as UTF-16, and the ANSI code page
+  # is Windows-1252, whatever the locale of the machine
+  LC_ALL=C.UTF-8
   # no downloads of Mono or Gecko while the prefix is made
   WINEDLLOVERRIDES=mscoree,mshtml=)
 add_test(NAME wine.prefix COMMAND ${velkor_wine} wineboot -i)

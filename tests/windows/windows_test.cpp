@@ -22,6 +22,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <map>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -51,12 +53,15 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   ASSERT_TRUE(out.good()) << path;
 }
 
-// Starts `wine program args...` in `dir` with standard output and error in
-// files; `stdinFd` becomes its standard input (-1: /dev/null). No shell.
+// Starts `before... wine program args...` in `dir` with standard output and
+// error in files; `stdinFd` becomes its standard input (-1: /dev/null). No
+// shell.
 pid_t startUnderWine(const std::string& dir, const std::string& program,
                      const std::vector<std::string>& args, const std::string& outPath,
-                     int stdinFd = -1) {
-  std::vector<std::string> argv = {env("VELKOR_WINE"), program};
+                     int stdinFd = -1, const std::vector<std::string>& before = {}) {
+  std::vector<std::string> argv = before;
+  argv.push_back(env("VELKOR_WINE"));
+  argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(&a[0]);
@@ -107,9 +112,10 @@ class WindowsProgram : public testing::Test {
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-  Result run(const std::string& program, const std::vector<std::string>& args) {
+  Result run(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& before = {}) {
     Result r;
-    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out"));
+    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, before));
     r.out = readText(top_ + "/out");
     return r;
   }
@@ -243,6 +249,91 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
     Result r = velkor({"a.bin", "brick01", "x"});
     EXPECT_EQ(r.out, "Renamed 2 blocks\r\n");
     EXPECT_EQ(r.status, 0);
+  }
+}
+
+// A file whose only texture is `name`.
+std::vector<uint8_t> oneTexture(const std::string& name) {
+  std::vector<uint8_t> bytes;
+  BinWriter w(&bytes);
+  w.prologue(0).texture(name).endBlock();
+  w.finish();
+  return bytes;
+}
+
+TEST_F(WindowsProgram, OnlyTheTypedFileIsOpened) {
+  // Beside each typed name lies the file that the ANSI code page's
+  // look-alikes would make of it. A name shows in a message with "?" for
+  // what the code page lacks.
+  ASSERT_EQ(mkdir((top_ + "/wn").c_str(), 0755), 0);
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+    writeFile(path(lookAlike), oneTexture("plain_a"));
+  }
+  writeFile(path("日本語.bin"), oneTexture("kanji"));
+  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
+                              std::string(100, 'f');
+  ASSERT_EQ(std::system(("mkdir -p '" + path(longDir) + "'").c_str()), 0);
+  writeFile(path(longDir + "/long.bin"), oneTexture("far"));
+  std::string windowsDir = "\\\\?\\Z:" + dir_;
+  std::replace(windowsDir.begin(), windowsDir.end(), '/', '\\');
+  std::string windowsLong = longDir;
+  std::replace(windowsLong.begin(), windowsLong.end(), '/', '\\');
+  struct Case {
+    std::vector<std::string> args;
+    const char* out;
+    int status;
+  };
+  const Case cases[] = {
+      {{"tāst.bin"}, "Unable to open t?st.bin\r\n", 1},
+      {{"tāst.bin", "plain_a", "HACKED"}, "Unable to open t?st.bin\r\n", 1},
+      {{"Ωmega.bin"}, "Unable to open ?mega.bin\r\n", 1},
+      {{"..／wn／y.bin", "plain_a", "HACKED"}, "Unable to open ..?wn?y.bin\r\n", 1},
+      {{"日本語.bin"}, "Found texture: kanji\r\n", 0},
+      {{longDir + "/long.bin"}, "Found texture: far\r\n", 0},
+      {{windowsDir + "\\" + windowsLong + "\\long.bin"}, "Found texture: far\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Result r = velkor(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+  }
+  // With the typed file there too, it alone is renamed.
+  writeFile(path("tāst.bin"), oneTexture("a_macron"));
+  EXPECT_EQ(velkor({"tāst.bin", "a_macron", "HACKED"}).out, "Renamed 1 blocks\r\n");
+  EXPECT_EQ(velkor({"tāst.bin"}).out, "Found texture: HACKED\r\n");
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+    EXPECT_EQ(readFile(path(lookAlike)), oneTexture("plain_a")) << lookAlike;
+  }
+}
+
+TEST_F(WindowsProgram, RawNamesAreTheCodePagesBytesExactly) {
+  // The suite's wine uses Windows-1252 as the ANSI code page.
+  struct Case {
+    const char* oldName;
+    const char* newName;
+    const char* out;
+    int status;
+    std::vector<uint8_t> after;  // the file's bytes afterwards
+  };
+  const Case cases[] = {
+      {"Omega", "Ωmega_ā", "New RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      {"Omega", "日本語", "New RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      {"Ωmega", "x", "Old RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      // 15 characters, 15 bytes in the code page (30 in UTF-8)
+      {"Omega", "ñññññññññññññññ", "Renamed 1 blocks\r\n", 0, oneTexture(std::string(15, '\xf1'))},
+      {"Omega", "ññññññññññññññññ", "New RAW name is too long.\r\n", 1, oneTexture("Omega")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.oldName) + " -> " + c.newName);
+    writeFile(path("a.bin"), oneTexture("Omega"));
+    Result r = velkor({"a.bin", c.oldName, c.newName});
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(readFile(path("a.bin")), c.after);
   }
 }
 
