@@ -337,6 +337,156 @@ TEST_F(WindowsProgram, RawNamesAreTheCodePagesBytesExactly) {
   }
 }
 
+// The Linux system calls that wine makes on the BIN file for the Win32
+// backend's reads, writes and flush, as a clean run under `strace -k` shows
+// them: each call named as strace's inject counts it (its name, and which
+// call of that name on the file in that thread it is, from 1).
+struct WineCall {
+  std::string name;
+  int when;
+};
+struct WineFileCalls {
+  std::vector<WineCall> reads, writes, flushes;
+};
+
+WineFileCalls wineFileCalls(const std::string& tracePath) {
+  WineFileCalls calls;
+  std::ifstream in(tracePath);
+  std::map<std::string, int> seen;  // pid and name: calls so far
+  std::vector<WineCall>* kind = nullptr;
+  WineCall current;
+  bool open = false;
+  auto close = [&] {
+    if (open && kind != nullptr) kind->push_back(current);
+    open = false;
+    kind = nullptr;
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 3, " > ") == 0) {
+      // A frame of the current call's stack: the ntdll entry that made it.
+      if (!open || kind != nullptr) continue;
+      if (line.find("(NtReadFile+") != std::string::npos) kind = &calls.reads;
+      if (line.find("(NtWriteFile+") != std::string::npos) kind = &calls.writes;
+      if (line.find("(NtFlushBuffersFile+") != std::string::npos) kind = &calls.flushes;
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string pid, call;
+    fields >> pid >> call;
+    const size_t paren = call.find('(');
+    if (paren == std::string::npos || call[0] == '<') continue;  // resumed, exit, signal
+    close();
+    current.name = call.substr(0, paren);
+    current.when = ++seen[pid + " " + current.name];
+    open = true;
+  }
+  close();
+  return calls;
+}
+
+// Whether strace can trace here, with stacks; "" if it can.
+std::string straceUnusable() {
+  if (std::system("command -v strace >/dev/null 2>&1") != 0) return "strace is not installed";
+  if (std::system("strace -k -o /dev/null true >/dev/null 2>&1") != 0) {
+    return "strace cannot trace here with stacks (ptrace not permitted, or no -k)";
+  }
+  return "";
+}
+
+TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
+  const std::string unusable = straceUnusable();
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
+  // The textures around a counted block larger than the walk's read buffer
+  // (128 KiB), so that a run reads the file twice.
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> matchNames;  // offsets of the name fields of "abc"
+  {
+    BinWriter w(&bytes);
+    auto texture = [&](const char* name) {
+      if (std::string(name) == "abc") matchNames.push_back(w.offset() + 8);
+      w.texture(name);
+    };
+    w.prologue(0);
+    texture("abc");
+    texture("wall");
+    texture("abc");
+    w.counted(41, 12000);
+    texture("abc");
+    texture("abc");
+    texture("door");
+    texture("abc");
+    w.endBlock();
+    w.finish();
+  }
+  // strace -P matches descriptors by their resolved path.
+  char* real = realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string bin = std::string(real) + "/a.bin";
+  std::free(real);
+  const std::vector<std::string> renameArgs = {"a.bin", "abc", "stone"};
+  // Wine's server and services, started by a program outside strace, stay
+  // up for the whole table: started under strace, they would be traced, and
+  // each run would last until they end.
+  writeFile(path("keep.bin"), {});
+  Holder keeper(dir_, "keep.bin", "reader", top_ + "/keeper");
+  ASSERT_TRUE(keeper.waitUntilHeld());
+  const std::string traced = "pread64,pwrite64,preadv,pwritev,read,write,fsync,fdatasync";
+
+  writeFile(bin, bytes);
+  Result clean = run(env("VELKOR_EXE"), renameArgs,
+                     {"strace", "-f", "-qq", "-k", "-o", top_ + "/trace", "-P", bin, "-e",
+                      "trace=" + traced});
+  ASSERT_EQ(clean.out, "Renamed 5 blocks\r\n");
+  const WineFileCalls calls = wineFileCalls(top_ + "/trace");
+  // Two reads of the walk; a record write for each rename; one flush.
+  ASSERT_EQ(calls.reads.size(), 2u);
+  ASSERT_EQ(calls.writes.size(), 5u);
+  ASSERT_EQ(calls.flushes.size(), 1u);
+
+  const char kBeforeSecondRead[] =
+      "Found texture: abc\r\nFound texture: wall\r\nFound texture: abc\r\n";
+  constexpr int kAll = 5;
+  struct Row {
+    const char* name;
+    const std::vector<WineCall>& kind;
+    size_t index;        // which of them fails
+    const char* inject;  // error=ERRNO or retval=N
+    bool rename;         // or list
+    std::string out;
+    int status;
+    int renamed;  // how many of the "abc" records hold the new name afterwards
+  };
+  const std::vector<Row> rows = {
+      {"first read fails", calls.reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, list", calls.reads, 1, "error=EIO", false,
+       std::string(kBeforeSecondRead) + "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, rename", calls.reads, 1, "error=EIO", true,
+       "Unable to read a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"later read finds the file cut short", calls.reads, 1, "retval=0", false,
+       std::string(kBeforeSecondRead) + "Found incomplete block at 232f4, leaving\r\n", 1, 0},
+      {"later write finds the disk full", calls.writes, 2, "error=ENOSPC", true,
+       "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"later write cut short", calls.writes, 2, "retval=10", true,
+       "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"flush fails", calls.flushes, 0, "error=EIO", true,
+       "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, kAll},
+  };
+  for (const Row& row : rows) {
+    const WineCall& call = row.kind[row.index];
+    const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
+    SCOPED_TRACE(std::string(row.name) + ": " + inject);
+    writeFile(bin, bytes);
+    Result r = run(env("VELKOR_EXE"), row.rename ? renameArgs : std::vector<std::string>{"a.bin"},
+                   {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e", "trace=" + call.name,
+                    "-e", "inject=" + inject});
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.status, row.status);
+    std::vector<uint8_t> expected = bytes;
+    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[matchNames[i]], "stone", 6);
+    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+  }
+}
+
 TEST_F(WindowsProgram, VersionRecordAsWindowsReadsIt) {
   Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_SHIPPED_EXE")});
   EXPECT_EQ(r.status, 0);
