@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cassert>
+#include <cstring>
 #include <string>
 
 #include "binfile/platform_file.h"
@@ -115,20 +116,28 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
 
 bool standardOutputIsFile(const char* path) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  BY_HANDLE_FILE_INFORMATION outInfo;
-  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(out, &outInfo)) {
-    return false;
-  }
+  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK) return false;
   // Asking for no access with every sharing allowed, the open succeeds even
   // while standard output (or anybody) holds the file.
   HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool same = GetFileInformationByHandle(h, &info) &&
-                    info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
-                    info.nFileIndexHigh == outInfo.nFileIndexHigh &&
-                    info.nFileIndexLow == outInfo.nFileIndexLow;
+  // The same file has the same volume and file id. The 128-bit id comes
+  // from Windows 8 on; the older 64-bit index is asked for where it is
+  // missing. Wine answers only the id for a standard stream that it was
+  // handed from Linux, with the volume 0: the id alone decides then, since
+  // taking the file for another would let output land in it.
+  bool same = false;
+  FILE_ID_INFO outId, id;
+  BY_HANDLE_FILE_INFORMATION outInfo, info;
+  if (GetFileInformationByHandleEx(out, FileIdInfo, &outId, sizeof outId) &&
+      GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
+    same = (outId.VolumeSerialNumber == id.VolumeSerialNumber || outId.VolumeSerialNumber == 0) &&
+           std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0;
+  } else if (GetFileInformationByHandle(out, &outInfo) && GetFileInformationByHandle(h, &info)) {
+    same = info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == outInfo.nFileIndexHigh &&
+           info.nFileIndexLow == outInfo.nFileIndexLow;
+  }
   CloseHandle(h);
   return same;
 }

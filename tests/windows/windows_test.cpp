@@ -252,6 +252,26 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
   }
 }
 
+TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
+  // Standard output appended to the BIN file: by the Linux shell (the
+  // program's standard output is the file), or by cmd, which keeps the file
+  // open, so that the program cannot open it.
+  ASSERT_EQ(std::system(("cp '" + env("VELKOR_EXE") + "' '" + path("velkor.exe") + "'").c_str()), 0);
+  const std::string wine = "'" + env("VELKOR_WINE") + "'";
+  const std::string commands[] = {
+      wine + " velkor.exe a.bin brick01 xyz >>a.bin",
+      wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"",
+  };
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    writeFile(path("a.bin"), exampleBinFile());
+    const int w = std::system(("cd '" + dir_ + "' && " + command + " 2>'" + top_ + "/err'").c_str());
+    EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 1);
+    EXPECT_EQ(readText(top_ + "/err"), "Unable to open a.bin\r\n");
+    EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+  }
+}
+
 // A file whose only texture is `name`.
 std::vector<uint8_t> oneTexture(const std::string& name) {
   std::vector<uint8_t> bytes;
