@@ -124,7 +124,8 @@ message(STATUS "${velkor_windows_note}")
 file(WRITE ${velkor_windows_note_file} "${velkor_windows_note}\n")
 
 add_executable(velkor_windows_tests windows/windows_test.cpp)
-target_link_libraries(velkor_windows_tests PRIVATE velkor_bin_writer GTest::gtest GTest::gtest_main)
+target_link_libraries(velkor_windows_tests PRIVATE velkor_bin_writer velkor_binfile GTest::gtest
+  GTest::gtest_main)
 add_dependencies(velkor_windows_tests ${velkor_windows_targets})
 add_dependencies(velkor_e2e_tests ${velkor_windows_targets})
 
