@@ -141,10 +141,12 @@ set(velkor_wine_env
   LC_ALL=C.UTF-8
   # no downloads of Mono or Gecko while the prefix is made
   WINEDLLOVERRIDES=mscoree,mshtml=)
-# The server then stays up until wine.shutdown: a server that ends between
-# two tests' programs can drop the next one's connection.
+# Its server, started first (after whatever an earlier run left), stays up
+# until wine.shutdown: a server that ends between two tests' programs can
+# drop the next one's connection.
 add_test(NAME wine.prefix COMMAND sh -c
-  "\"$1\" wineboot -i && \"$2\" -p </dev/null >/dev/null 2>&1" sh ${velkor_wine} ${VELKOR_WINESERVER})
+  "\"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1"
+  sh ${velkor_wine} ${VELKOR_WINESERVER})
 set_tests_properties(wine.prefix PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_SETUP velkor_wine TIMEOUT 600)
 # Ends what wine left running for the prefix, once the tests are done. The
