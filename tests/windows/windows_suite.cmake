@@ -145,7 +145,7 @@ set(velkor_wine_env
 # until wine.shutdown: a server that ends between two tests' programs can
 # drop the next one's connection.
 add_test(NAME wine.prefix COMMAND sh -c
-  "\"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1"
+  "mkdir -p \"$WINEPREFIX\" && { \"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1; }"
   sh ${velkor_wine} ${VELKOR_WINESERVER})
 set_tests_properties(wine.prefix PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_SETUP velkor_wine TIMEOUT 600)
