@@ -35,7 +35,7 @@ demo: configure
 
 test: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	@cat $(BUILD)/windows-suite-skipped.txt 2>/dev/null || true
+	@cat $(BUILD)/windows-suite.txt 2>/dev/null || true
 
 .PHONY: windows package
 

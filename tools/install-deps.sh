@@ -5,8 +5,9 @@
 #   tools/install-deps.sh package + dpkg-dev, whose dpkg-shlibdeps finds
 #                                 the .deb's dependencies (make package)
 #   tools/install-deps.sh test    + GoogleTest, the Windows suite's
-#                                 mingw-w64 cross compiler and wine, and
-#                                 strace for the system-call fault tests
+#                                 mingw-w64 cross compilers (i686, x86_64)
+#                                 and wine (32- and 64-bit), and strace for
+#                                 the system-call fault tests
 #   tools/install-deps.sh all     + clang 14 with its sanitizer and libFuzzer
 #                                 runtimes (make fuzz; make sanitize uses
 #                                 GCC), and dpkg-dev
@@ -36,6 +37,10 @@ if [ "$level" != build ] && [ "$level" != package ]; then
     optional+=(wine32:i386)
     foreign_i386=1
   fi
+  # Where the kernel cannot run 32-bit programs, the suite runs an x86_64
+  # build of the same sources under 64-bit wine instead.
+  [ -x /usr/lib/wine/wine64 ] || optional+=(wine64)
+  command -v x86_64-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-x86-64)
 fi
 if [ "$level" = all ]; then
   command -v clang++-14 >/dev/null || required+=(clang-14)

@@ -173,7 +173,7 @@ int runTool(const RunRequest& request, std::FILE* out) {
 
 int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFile,
             std::FILE* out) {
-  const char* binPath = request.binPath.c_str();
+  const char* binPath = request.shownPath.empty() ? request.binPath.c_str() : request.shownPath.c_str();
   if (!platformFile) {
     printMessage(out, "Unable to open %s\n", binPath);
     return 1;

@@ -15,6 +15,8 @@ struct RunRequest {
   std::string binPath;
   std::string oldRawName;  // Rename only
   std::string newRawName;  // Rename only; at most kMaxRawNameLength bytes
+  // The path as messages show it, for a person to read. Empty: binPath.
+  std::string shownPath;
   // Set (non-zero) by the process when the run must stop early, from a
   // signal handler or a console control handler: the walk stops before the
   // next texture record, and the run ends as it does after a failure. The

@@ -5,17 +5,19 @@
 #endif
 #include <windows.h>
 
+#include <cassert>
+#include <cstring>
+#include <string>
+
 #include "binfile/platform_file.h"
+#include "binfile/wide_text.h"
 
 namespace velkor {
 namespace {
 
-// The most that one ReadFile or WriteFile call is asked to move.
-constexpr size_t kMaxTransfer = 1u << 30;
-
-DWORD transferSize(size_t remaining) {
-  return static_cast<DWORD>(remaining < kMaxTransfer ? remaining : kMaxTransfer);
-}
+// What one ReadFile or WriteFile call can be asked to move. The walk's
+// transfers (a read buffer, a record) are far smaller.
+constexpr size_t kMaxTransfer = 0xffffffffu;
 
 // Names the offset of a transfer on a handle opened for plain, synchronous
 // use: the call still waits for the transfer, and the offset goes in two
@@ -36,12 +38,14 @@ class Win32File final : public PlatformFile {
   }
 
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
+    assert(n <= kMaxTransfer);
     size_t done = 0;
     while (done < n) {
       OVERLAPPED at = overlappedAt(offset + done);
       DWORD r = 0;
-      if (!ReadFile(handle_, buf + done, transferSize(n - done), &r, &at)) {
-        // A read that starts at or past the end of the file fails so.
+      if (!ReadFile(handle_, buf + done, static_cast<DWORD>(n - done), &r, &at)) {
+        // A read that starts at or past the end of the file (one that has
+        // shrunk under the run) fails so.
         if (GetLastError() == ERROR_HANDLE_EOF) break;
         *got = done;
         return false;
@@ -55,9 +59,10 @@ class Win32File final : public PlatformFile {
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
     // Records are small: one request, and a write cut short is not continued.
+    assert(n <= kMaxTransfer);
     OVERLAPPED at = overlappedAt(offset);
     DWORD w = 0;
-    BOOL ok = n <= kMaxTransfer && WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
+    BOOL ok = WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
     *written = ok ? w : 0;
     return ok && w == n;
   }
@@ -82,12 +87,21 @@ class Win32File final : public PlatformFile {
   HANDLE handle_;
 };
 
+// Opens the file at `path` (in the 8-bit form of wide_text.h) exactly as
+// typed: the wide name goes to the system unchanged, "\\?\" and all.
+HANDLE openWide(const char* path, DWORD access, DWORD share) {
+  std::u16string wide;
+  if (!wideFromNarrow(path, &wide)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), access, share, NULL,
+                     OPEN_EXISTING, 0, NULL);
+}
+
 }  // namespace
 
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // Share mode 0: while the handle is open nobody else may open the file,
   // and the open fails if somebody else has it open already.
-  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   // Only a file on disk is kept: not a console, a pipe, a device or a
   // directory (which the open refuses anyway, without backup semantics).
@@ -100,7 +114,33 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   return std::unique_ptr<PlatformFile>(new Win32File(h));
 }
 
-bool standardOutputIsFile(const char*) { return false; }
+bool standardOutputIsFile(const char* path) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK) return false;
+  // Asking for no access with every sharing allowed, the open succeeds even
+  // while standard output (or anybody) holds the file.
+  HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // The same file has the same volume and file id. The 128-bit id comes
+  // from Windows 8 on; the older 64-bit index is asked for where it is
+  // missing. Wine answers only the id for a standard stream that it was
+  // handed from Linux, with the volume 0: the id alone decides then, since
+  // taking the file for another would let output land in it.
+  bool same = false;
+  FILE_ID_INFO outId, id;
+  BY_HANDLE_FILE_INFORMATION outInfo, info;
+  if (GetFileInformationByHandleEx(out, FileIdInfo, &outId, sizeof outId) &&
+      GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
+    same = (outId.VolumeSerialNumber == id.VolumeSerialNumber || outId.VolumeSerialNumber == 0) &&
+           std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0;
+  } else if (GetFileInformationByHandle(out, &outInfo) && GetFileInformationByHandle(h, &info)) {
+    same = info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == outInfo.nFileIndexHigh &&
+           info.nFileIndexLow == outInfo.nFileIndexLow;
+  }
+  CloseHandle(h);
+  return same;
+}
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
   // The runtime turns each LF into CR LF on its way out.

@@ -17,6 +17,16 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
     return parsed;
   }
   if (parameters == 3) {
+    // A name the file's bytes cannot hold exactly would match, or store,
+    // another name.
+    for (int i : {2, 3}) {
+      if (argv[i] == nullptr) {
+        printMessage(out, "%s RAW name has characters that this system's code page lacks.\n",
+                     i == 2 ? "Old" : "New");
+        parsed.status = 1;
+        return parsed;
+      }
+    }
     if (std::strlen(argv[3]) > kMaxRawNameLength) {
       printMessage(out, "New RAW name is too long.\n");
       parsed.status = 1;

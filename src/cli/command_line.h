@@ -14,7 +14,9 @@ struct ParsedCommandLine {
   int status = 0;      // when refused: the exit status
 };
 
-// Reads argv[1..argc-1]. A refusal has printed its message to `out`.
+// Reads argv[1..argc-1]; argv[2] and argv[3] may be nullptr for a RAW name
+// that has no exact form in the file's bytes, which is refused. A refusal
+// has printed its message to `out`.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out);
 
 }  // namespace velkor

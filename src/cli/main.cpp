@@ -4,17 +4,22 @@
 #include "binfile/block_walk.h"
 #include "binfile/message.h"
 #include "binfile/platform_file.h"
+#include "cli/arguments.h"
 #include "cli/command_line.h"
 #include "cli/process.h"
 
 int main(int argc, char** argv) {
   velkor::prepareProcess();
-  velkor::ParsedCommandLine parsed = velkor::parseCommandLine(argc, argv, stdout);
+  velkor::ProgramArguments args;
+  velkor::readArguments(argc, argv, &args);
+  velkor::ParsedCommandLine parsed = velkor::parseCommandLine(
+      static_cast<int>(args.argv.size()), args.argv.data(), stdout);
+  parsed.request.shownPath = args.shownPath;
   int status = parsed.status;
   if (parsed.accepted && velkor::standardOutputIsFile(parsed.request.binPath.c_str())) {
     // Whatever went to standard output would land in the file itself: the
     // one message that goes to standard error.
-    velkor::printMessage(stderr, "Unable to open %s\n", parsed.request.binPath.c_str());
+    velkor::printMessage(stderr, "Unable to open %s\n", args.shownPath.c_str());
     status = 1;
   } else if (parsed.accepted) {
     // runTool's status counts output that could not be written as a failure.

@@ -1,5 +1,10 @@
-// The process around a run on Windows: the console start-up and the
-// standard streams.
+// The process around a run on Windows: the console start-up, the standard
+// streams and Ctrl-C.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +23,21 @@ namespace {
 
 volatile std::sig_atomic_t stopEvent = 0;
 
+// The exit code of a console program that Ctrl-C or Ctrl-Break ended.
+constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
+
+// Runs on a thread of its own that the system starts for the event. Asks
+// the walk to stop, then keeps this thread here (answering that the event is
+// handled, so that the process is not ended under the run) while the run
+// finishes the record it is writing, flushes and prints its count:
+// endProcess then ends the whole process, this thread with it.
+BOOL WINAPI onConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  stopEvent = 1;
+  Sleep(INFINITE);
+  return TRUE;
+}
+
 }  // namespace
 
 void prepareProcess() {
@@ -25,10 +45,19 @@ void prepareProcess() {
   // hands every message to the system whole, where an unbuffered stream
   // would go out a byte at a time.
   std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+  std::setvbuf(stderr, nullptr, _IOFBF, 4 * 1024);
+  SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
 const volatile std::sig_atomic_t* stopFlag() { return &stopEvent; }
 
-void endProcess(int status) { std::exit(status); }
+void endProcess(int status) {
+  if (stopEvent != 0) {
+    // Every message was flushed as it was printed; the run is over.
+    std::fflush(nullptr);
+    ExitProcess(kInterruptedExitCode);
+  }
+  std::exit(status);
+}
 
 }  // namespace velkor

@@ -1,5 +1,5 @@
-# The Windows suite: the program cross-built with mingw-w64 for i686 and run
-# under wine, by the end-to-end tests and by the Windows-only tests.
+# The Windows suite: the program cross-built with mingw-w64 and run under
+# wine, by the end-to-end tests and by the Windows-only tests.
 # Included from tests/CMakeLists.txt.
 #
 # VELKOR_WINDOWS_SUITE: AUTO runs it when the cross compiler and wine are
@@ -14,13 +14,15 @@ if(velkor_windows_mode STREQUAL "AUTO" AND NOT "$ENV{CI}" MATCHES "^(|false|0)$"
   set(velkor_windows_mode ON)
 endif()
 
+# `make test` prints this note after the run: which build of the program the
+# suite ran under which wine, and why, or why it did not run.
+set(velkor_windows_note_file ${CMAKE_BINARY_DIR}/windows-suite.txt)
+file(REMOVE ${velkor_windows_note_file})
 # Registers a test that only says why the suite did not run; CTest lists it
-# as skipped. `make test` prints the reason again after the run.
-set(velkor_windows_skip_note ${CMAKE_BINARY_DIR}/windows-suite-skipped.txt)
-file(REMOVE ${velkor_windows_skip_note})
+# as skipped.
 function(velkor_windows_suite_skipped why)
   message(STATUS "Windows suite skipped: ${why}")
-  file(WRITE ${velkor_windows_skip_note} "Windows suite skipped: ${why}\n")
+  file(WRITE ${velkor_windows_note_file} "Windows suite skipped: ${why}\n")
   add_test(NAME windows_suite_skipped
            COMMAND ${CMAKE_COMMAND} -E echo "Windows suite skipped: ${why}")
   set_tests_properties(windows_suite_skipped PROPERTIES SKIP_REGULAR_EXPRESSION "skipped")
@@ -33,19 +35,50 @@ endif()
 
 find_program(VELKOR_MINGW_CXX NAMES i686-w64-mingw32-g++-win32 i686-w64-mingw32-g++)
 find_program(VELKOR_MINGW_WINDRES NAMES i686-w64-mingw32-windres)
-find_program(VELKOR_WINE NAMES wine)
-find_program(VELKOR_WINEBOOT NAMES wineboot)
+find_program(VELKOR_MINGW64_CXX NAMES x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++)
+find_program(VELKOR_MINGW64_WINDRES NAMES x86_64-w64-mingw32-windres)
 find_program(VELKOR_WINESERVER NAMES wineserver)
+
+# Which wine runs the suite. The wine loaders are called directly: the
+# `wine` script always picks the 32-bit one when it is installed, even where
+# the kernel cannot run it. Whether 32-bit programs run is found out by
+# starting the 32-bit loader, not guessed from the machine's name.
+set(velkor_wine32 /usr/lib/wine/wine)
+set(velkor_wine64 /usr/lib/wine/wine64)
+set(velkor_wine32_runs FALSE)
+if(EXISTS ${velkor_wine32})
+  execute_process(COMMAND ${velkor_wine32} --version RESULT_VARIABLE velkor_probe
+                  OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+  if(velkor_probe EQUAL 0)
+    set(velkor_wine32_runs TRUE)
+  endif()
+endif()
+
+# The shipped program is the 32-bit build: it is always made, and the checks
+# of the executable itself look at it. Its behaviour is tested under 32-bit
+# wine where that runs; elsewhere the same sources built for x86_64 run
+# under 64-bit wine.
 set(velkor_windows_missing "")
 if(NOT VELKOR_MINGW_CXX OR NOT VELKOR_MINGW_WINDRES)
   list(APPEND velkor_windows_missing "i686-w64-mingw32-g++ and -windres (Debian: g++-mingw-w64-i686)")
 endif()
-if(NOT VELKOR_WINE OR NOT VELKOR_WINEBOOT OR NOT VELKOR_WINESERVER)
+if(NOT VELKOR_WINESERVER)
   list(APPEND velkor_windows_missing "wine")
 endif()
-# Debian's wine runs 32-bit programs only with wine32:i386 installed.
-if(EXISTS /usr/lib/wine/wine64 AND NOT EXISTS /usr/lib/wine/wine)
-  list(APPEND velkor_windows_missing "32-bit wine (Debian: wine32:i386)")
+set(velkor_windows_arch "")
+if(velkor_wine32_runs)
+  set(velkor_windows_arch win32)
+  set(velkor_windows_why "32-bit wine runs on this machine")
+elseif(EXISTS ${velkor_wine64} AND VELKOR_MINGW64_CXX AND VELKOR_MINGW64_WINDRES)
+  set(velkor_windows_arch win64)
+  if(EXISTS ${velkor_wine32})
+    set(velkor_windows_why "this machine cannot run 32-bit programs (${velkor_wine32} --version failed)")
+  else()
+    set(velkor_windows_why "32-bit wine is not installed (Debian: wine32:i386)")
+  endif()
+else()
+  list(APPEND velkor_windows_missing
+       "a wine that runs here: 32-bit wine (Debian: wine32:i386, on a kernel that runs 32-bit programs), or 64-bit wine with its cross compiler (Debian: wine64, g++-mingw-w64-x86-64)")
 endif()
 if(velkor_windows_missing)
   string(REPLACE ";" ", " velkor_windows_missing "${velkor_windows_missing}")
@@ -56,9 +89,8 @@ if(velkor_windows_missing)
   velkor_windows_suite_skipped("not found: ${velkor_windows_missing}")
   return()
 endif()
-message(STATUS "Windows suite: cross build in ${CMAKE_BINARY_DIR}/win32, run under ${VELKOR_WINE}")
 
-# The cross build of the same sources, made as part of this build.
+# The cross builds of the same sources, made as part of this build.
 include(ExternalProject)
 set(velkor_win32_dir ${CMAKE_BINARY_DIR}/win32)
 ExternalProject_Add(velkor_win32
@@ -69,21 +101,52 @@ ExternalProject_Add(velkor_win32
              -DVELKOR_WERROR=${VELKOR_WERROR}
   INSTALL_COMMAND ""
   BUILD_ALWAYS TRUE)
+set(velkor_windows_targets velkor_win32)
+if(velkor_windows_arch STREQUAL "win32")
+  set(velkor_wine ${velkor_wine32})
+  set(velkor_run_dir ${velkor_win32_dir})
+  set(velkor_windows_note "Windows suite: the 32-bit velkor.exe under 32-bit wine (${velkor_wine}): ${velkor_windows_why}")
+else()
+  set(velkor_wine ${velkor_wine64})
+  set(velkor_run_dir ${CMAKE_BINARY_DIR}/win64)
+  ExternalProject_Add(velkor_win64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${velkor_run_dir}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+               -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=ON
+               -DVELKOR_WERROR=${VELKOR_WERROR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS TRUE)
+  list(APPEND velkor_windows_targets velkor_win64)
+  set(velkor_windows_note "Windows suite: the same sources built for x86_64 (BUILD/win64) under 64-bit wine (${velkor_wine}), because ${velkor_windows_why}; the checks of the executable itself read the 32-bit BUILD/win32/velkor.exe")
+endif()
+message(STATUS "${velkor_windows_note}")
+file(WRITE ${velkor_windows_note_file} "${velkor_windows_note}\n")
 
 add_executable(velkor_windows_tests windows/windows_test.cpp)
-target_link_libraries(velkor_windows_tests PRIVATE velkor_test_files GTest::gtest GTest::gtest_main)
-add_dependencies(velkor_windows_tests velkor_win32)
-add_dependencies(velkor_e2e_tests velkor_win32)
+target_link_libraries(velkor_windows_tests PRIVATE velkor_test_files GTest::gtest
+  GTest::gtest_main)
+add_dependencies(velkor_windows_tests ${velkor_windows_targets})
+add_dependencies(velkor_e2e_tests ${velkor_windows_targets})
 
-# A wine prefix of this build's own. Its first start sets it up, which takes
-# a while; every test under wine waits for that.
+# A wine prefix of this build's own, one per architecture. Its first start
+# sets it up, which takes a while; every test under wine waits for that.
 set(velkor_wine_env
-  WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-  WINEARCH=win32
+  WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-${velkor_windows_arch}
+  WINEARCH=${velkor_windows_arch}
+  WINELOADER=${velkor_wine}
   WINEDEBUG=-all
+  # UTF-8 parameters reach the programs as UTF-16, and the ANSI code page
+  # is Windows-1252, whatever the locale of the machine
+  LC_ALL=C.UTF-8
   # no downloads of Mono or Gecko while the prefix is made
   WINEDLLOVERRIDES=mscoree,mshtml=)
-add_test(NAME wine.prefix COMMAND ${VELKOR_WINEBOOT} -i)
+# Its server, started first (after whatever an earlier run left), stays up
+# until wine.shutdown: a server that ends between two tests' programs can
+# drop the next one's connection.
+add_test(NAME wine.prefix COMMAND sh -c
+  "mkdir -p \"$WINEPREFIX\" && { \"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1; }"
+  sh ${velkor_wine} ${VELKOR_WINESERVER})
 set_tests_properties(wine.prefix PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_SETUP velkor_wine TIMEOUT 600)
 # Ends what wine left running for the prefix, once the tests are done. The
@@ -96,10 +159,10 @@ set_tests_properties(wine.shutdown PROPERTIES ENVIRONMENT "${velkor_wine_env}"
 # The end-to-end suite, unchanged, against velkor.exe.
 add_test(NAME wine.e2e COMMAND velkor_e2e_tests)
 set_tests_properties(wine.e2e PROPERTIES
-  ENVIRONMENT "${velkor_wine_env};VELKOR_COMMAND='${VELKOR_WINE}' '${velkor_win32_dir}/velkor.exe';VELKOR_CRLF=1;VELKOR_NATIVE=0"
+  ENVIRONMENT "${velkor_wine_env};VELKOR_COMMAND='${velkor_wine}' '${velkor_run_dir}/velkor.exe';VELKOR_CRLF=1;VELKOR_NATIVE=0"
   FIXTURES_REQUIRED velkor_wine TIMEOUT 300)
 
 add_test(NAME wine.windows_only COMMAND velkor_windows_tests)
 set_tests_properties(wine.windows_only PROPERTIES
-  ENVIRONMENT "${velkor_wine_env};VELKOR_WINE=${VELKOR_WINE};VELKOR_EXE=${velkor_win32_dir}/velkor.exe;VELKOR_HOLD_FILE_EXE=${velkor_win32_dir}/tests/windows/helpers/hold_file.exe;VELKOR_VERSION_INFO_EXE=${velkor_win32_dir}/tests/windows/helpers/version_info.exe"
+  ENVIRONMENT "${velkor_wine_env};VELKOR_WINE=${velkor_wine};VELKOR_EXE=${velkor_run_dir}/velkor.exe;VELKOR_SHIPPED_EXE=${velkor_win32_dir}/velkor.exe;VELKOR_HOLD_FILE_EXE=${velkor_run_dir}/tests/windows/helpers/hold_file.exe;VELKOR_VERSION_INFO_EXE=${velkor_run_dir}/tests/windows/helpers/version_info.exe"
   FIXTURES_REQUIRED velkor_wine TIMEOUT 300)

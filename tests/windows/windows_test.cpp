@@ -2,8 +2,9 @@
 // programs of the cross build are run under wine, with their output kept
 // byte for byte (CR LF line ends included).
 //
-// VELKOR_WINE              the wine command
-// VELKOR_EXE               velkor.exe
+// VELKOR_WINE              the wine loader
+// VELKOR_EXE               velkor.exe as the suite runs it (32- or 64-bit)
+// VELKOR_SHIPPED_EXE       the 32-bit velkor.exe that ships
 // VELKOR_HOLD_FILE_EXE     hold_file.exe, a program that keeps a file open
 // VELKOR_VERSION_INFO_EXE  version_info.exe, which prints a version record
 #include <fcntl.h>
@@ -18,11 +19,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <map>
+#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "binfile/wide_text.h"
 #include "support/test_support.h"
 
 namespace velkor {
@@ -33,12 +38,15 @@ std::string env(const char* name) {
   return v ? v : "";
 }
 
-// Starts `wine program args...` in `dir` with standard output and error in
-// files; `stdinFd` becomes its standard input (-1: /dev/null). No shell.
+// Starts `before... wine program args...` in `dir` with standard output and
+// error in files; `stdinFd` becomes its standard input (-1: /dev/null). No
+// shell.
 pid_t startUnderWine(const std::string& dir, const std::string& program,
                      const std::vector<std::string>& args, const std::string& outPath,
-                     int stdinFd = -1) {
-  std::vector<std::string> argv = {env("VELKOR_WINE"), program};
+                     int stdinFd = -1, const std::vector<std::string>& before = {}) {
+  std::vector<std::string> argv = before;
+  argv.push_back(env("VELKOR_WINE"));
+  argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(&a[0]);
@@ -70,8 +78,8 @@ struct Result {
 class WindowsProgram : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_HOLD_FILE_EXE",
-                             "VELKOR_VERSION_INFO_EXE"}) {
+    for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_SHIPPED_EXE",
+                             "VELKOR_HOLD_FILE_EXE", "VELKOR_VERSION_INFO_EXE"}) {
       ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
     }
     scratch_ = std::make_unique<ScratchDir>();
@@ -85,9 +93,10 @@ class WindowsProgram : public testing::Test {
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-  Result run(const std::string& program, const std::vector<std::string>& args) {
+  Result run(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& before = {}) {
     Result r;
-    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out"));
+    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, before));
     r.out = readText(top_ + "/out");
     return r;
   }
@@ -225,8 +234,266 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
   }
 }
 
+TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
+  // Standard output appended to the BIN file: by the Linux shell (the
+  // program's standard output is the file), or by cmd, which keeps the file
+  // open, so that the program cannot open it.
+  ASSERT_EQ(
+      std::system(("cp " + shellQuote(env("VELKOR_EXE")) + " " + shellQuote(path("velkor.exe"))).c_str()),
+      0);
+  const std::string wine = shellQuote(env("VELKOR_WINE"));
+  const std::string commands[] = {
+      wine + " velkor.exe a.bin brick01 xyz >>a.bin",
+      wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"",
+  };
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    writeFile(path("a.bin"), exampleBinFile());
+    const int w = std::system(
+        ("cd " + shellQuote(dir_) + " && " + command + " 2>" + shellQuote(top_ + "/err")).c_str());
+    EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 1);
+    EXPECT_EQ(readText(top_ + "/err"), "Unable to open a.bin\r\n");
+    EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
+  }
+}
+
+// A file whose only texture is `name`.
+std::vector<uint8_t> oneTexture(const std::string& name) {
+  std::vector<uint8_t> bytes;
+  BinWriter w(&bytes);
+  w.prologue(0).texture(name).endBlock();
+  w.finish();
+  return bytes;
+}
+
+TEST_F(WindowsProgram, OnlyTheTypedFileIsOpened) {
+  // Beside each typed name lies the file that the ANSI code page's
+  // look-alikes would make of it. A name shows in a message with "?" for
+  // what the code page lacks.
+  ASSERT_EQ(mkdir((top_ + "/wn").c_str(), 0755), 0);
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+    writeFile(path(lookAlike), oneTexture("plain_a"));
+  }
+  writeFile(path("日本語.bin"), oneTexture("kanji"));
+  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
+                              std::string(100, 'f');
+  ASSERT_EQ(std::system(("mkdir -p " + shellQuote(path(longDir))).c_str()), 0);
+  writeFile(path(longDir + "/long.bin"), oneTexture("far"));
+  std::string windowsDir = "\\\\?\\Z:" + dir_;
+  std::replace(windowsDir.begin(), windowsDir.end(), '/', '\\');
+  std::string windowsLong = longDir;
+  std::replace(windowsLong.begin(), windowsLong.end(), '/', '\\');
+  struct Case {
+    std::vector<std::string> args;
+    const char* out;
+    int status;
+  };
+  const Case cases[] = {
+      {{"tāst.bin"}, "Unable to open t?st.bin\r\n", 1},
+      {{"tāst.bin", "plain_a", "HACKED"}, "Unable to open t?st.bin\r\n", 1},
+      {{"Ωmega.bin"}, "Unable to open ?mega.bin\r\n", 1},
+      {{"..／wn／y.bin", "plain_a", "HACKED"}, "Unable to open ..?wn?y.bin\r\n", 1},
+      {{"日本語.bin"}, "Found texture: kanji\r\n", 0},
+      {{longDir + "/long.bin"}, "Found texture: far\r\n", 0},
+      {{windowsDir + "\\" + windowsLong + "\\long.bin"}, "Found texture: far\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Result r = velkor(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+  }
+  // With the typed file there too, it alone is renamed.
+  writeFile(path("tāst.bin"), oneTexture("a_macron"));
+  EXPECT_EQ(velkor({"tāst.bin", "a_macron", "HACKED"}).out, "Renamed 1 blocks\r\n");
+  EXPECT_EQ(velkor({"tāst.bin"}).out, "Found texture: HACKED\r\n");
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+    EXPECT_EQ(readFile(path(lookAlike)), oneTexture("plain_a")) << lookAlike;
+  }
+}
+
+TEST_F(WindowsProgram, RawNamesAreTheCodePagesBytesExactly) {
+  // The suite's wine uses Windows-1252 as the ANSI code page.
+  struct Case {
+    const char* oldName;
+    const char* newName;
+    const char* out;
+    int status;
+    std::vector<uint8_t> after;  // the file's bytes afterwards
+  };
+  const Case cases[] = {
+      {"Omega", "Ωmega_ā", "New RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      {"Omega", "日本語", "New RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      {"Ωmega", "x", "Old RAW name has characters that this system's code page lacks.\r\n", 1,
+       oneTexture("Omega")},
+      // 15 characters, 15 bytes in the code page (30 in UTF-8)
+      {"Omega", "ñññññññññññññññ", "Renamed 1 blocks\r\n", 0, oneTexture(std::string(15, '\xf1'))},
+      {"Omega", "ññññññññññññññññ", "New RAW name is too long.\r\n", 1, oneTexture("Omega")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.oldName) + " -> " + c.newName);
+    writeFile(path("a.bin"), oneTexture("Omega"));
+    Result r = velkor({"a.bin", c.oldName, c.newName});
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(readFile(path("a.bin")), c.after);
+  }
+}
+
+// The Linux system calls that wine makes on the BIN file for the Win32
+// backend's reads, writes and flush, as a clean run under `strace -k` shows
+// them: each call named as strace's inject counts it (its name, and which
+// call of that name on the file in that thread it is, from 1).
+struct WineCall {
+  std::string name;
+  int when;
+};
+struct WineFileCalls {
+  std::vector<WineCall> reads, writes, flushes;
+};
+
+WineFileCalls wineFileCalls(const std::string& tracePath) {
+  WineFileCalls calls;
+  std::ifstream in(tracePath);
+  std::map<std::string, int> seen;  // pid and name: calls so far
+  std::vector<WineCall>* kind = nullptr;
+  WineCall current;
+  bool open = false;
+  auto close = [&] {
+    if (open && kind != nullptr) kind->push_back(current);
+    open = false;
+    kind = nullptr;
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 3, " > ") == 0) {
+      // A frame of the current call's stack: the ntdll entry that made it.
+      if (!open || kind != nullptr) continue;
+      if (line.find("(NtReadFile+") != std::string::npos) kind = &calls.reads;
+      if (line.find("(NtWriteFile+") != std::string::npos) kind = &calls.writes;
+      if (line.find("(NtFlushBuffersFile+") != std::string::npos) kind = &calls.flushes;
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string pid, call;
+    fields >> pid >> call;
+    const size_t paren = call.find('(');
+    if (paren == std::string::npos || call[0] == '<') continue;  // resumed, exit, signal
+    close();
+    current.name = call.substr(0, paren);
+    current.when = ++seen[pid + " " + current.name];
+    open = true;
+  }
+  close();
+  return calls;
+}
+
+// Whether strace can trace here, with stacks; "" if it can.
+std::string straceUnusable() {
+  if (std::system("command -v strace >/dev/null 2>&1") != 0) return "strace is not installed";
+  if (std::system("strace -k -o /dev/null true >/dev/null 2>&1") != 0) {
+    return "strace cannot trace here with stacks (ptrace not permitted, or no -k)";
+  }
+  return "";
+}
+
+TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
+  const std::string unusable = straceUnusable();
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
+  // The textures around a counted block larger than the walk's read buffer
+  // (128 KiB), so that a run reads the file twice.
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> matchNames;  // offsets of the name fields of "abc"
+  {
+    BinWriter w(&bytes);
+    auto texture = [&](const char* name) {
+      if (std::string(name) == "abc") matchNames.push_back(w.offset() + 8);
+      w.texture(name);
+    };
+    w.prologue(0);
+    texture("abc");
+    texture("wall");
+    texture("abc");
+    w.counted(41, 12000);
+    texture("abc");
+    texture("abc");
+    texture("door");
+    texture("abc");
+    w.endBlock();
+    w.finish();
+  }
+  // strace -P matches descriptors by their resolved path.
+  char* real = realpath(dir_.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string bin = std::string(real) + "/a.bin";
+  std::free(real);
+  const std::vector<std::string> renameArgs = {"a.bin", "abc", "stone"};
+  // Wine's server and services, started by a program outside strace, stay
+  // up for the whole table: started under strace, they would be traced, and
+  // each run would last until they end.
+  writeFile(path("keep.bin"), {});
+  Holder keeper(dir_, "keep.bin", "reader", top_ + "/keeper");
+  ASSERT_TRUE(keeper.waitUntilHeld());
+  const std::string traced = "pread64,pwrite64,preadv,pwritev,read,write,fsync,fdatasync";
+
+  writeFile(bin, bytes);
+  Result clean = run(env("VELKOR_EXE"), renameArgs,
+                     {"strace", "-f", "-qq", "-k", "-o", top_ + "/trace", "-P", bin, "-e",
+                      "trace=" + traced});
+  ASSERT_EQ(clean.out, "Renamed 5 blocks\r\n");
+  const WineFileCalls calls = wineFileCalls(top_ + "/trace");
+  // Two reads of the walk; a record write for each rename; one flush.
+  ASSERT_EQ(calls.reads.size(), 2u);
+  ASSERT_EQ(calls.writes.size(), 5u);
+  ASSERT_EQ(calls.flushes.size(), 1u);
+
+  const char kBeforeSecondRead[] =
+      "Found texture: abc\r\nFound texture: wall\r\nFound texture: abc\r\n";
+  constexpr int kAll = 5;
+  struct Row {
+    const char* name;
+    const std::vector<WineCall>& kind;
+    size_t index;        // which of them fails
+    const char* inject;  // error=ERRNO or retval=N
+    bool rename;         // or list
+    std::string out;
+    int status;
+    int renamed;  // how many of the "abc" records hold the new name afterwards
+  };
+  const std::vector<Row> rows = {
+      {"first read fails", calls.reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, list", calls.reads, 1, "error=EIO", false,
+       std::string(kBeforeSecondRead) + "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, rename", calls.reads, 1, "error=EIO", true,
+       "Unable to read a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"later read finds the file cut short", calls.reads, 1, "retval=0", false,
+       std::string(kBeforeSecondRead) + "Found incomplete block at 232f4, leaving\r\n", 1, 0},
+      {"later write finds the disk full", calls.writes, 2, "error=ENOSPC", true,
+       "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"later write cut short", calls.writes, 2, "retval=10", true,
+       "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"flush fails", calls.flushes, 0, "error=EIO", true,
+       "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, kAll},
+  };
+  for (const Row& row : rows) {
+    const WineCall& call = row.kind[row.index];
+    const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
+    SCOPED_TRACE(std::string(row.name) + ": " + inject);
+    writeFile(bin, bytes);
+    Result r = run(env("VELKOR_EXE"), row.rename ? renameArgs : std::vector<std::string>{"a.bin"},
+                   {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e", "trace=" + call.name,
+                    "-e", "inject=" + inject});
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.status, row.status);
+    std::vector<uint8_t> expected = bytes;
+    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[matchNames[i]], "stone", 6);
+    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+  }
+}
+
 TEST_F(WindowsProgram, VersionRecordAsWindowsReadsIt) {
-  Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_EXE")});
+  Result r = run(env("VELKOR_VERSION_INFO_EXE"), {env("VELKOR_SHIPPED_EXE")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "fixed FileVersion 1.0.0.1\r\n"
@@ -273,9 +540,35 @@ std::vector<std::string> importedDlls(const std::vector<uint8_t>& image, size_t 
   return dlls;
 }
 
+// The path's 8-bit form, which carries a Windows name through the shared
+// code: every UTF-16 name comes back unit for unit, and a string that is no
+// such form is refused rather than opened as some other name.
+TEST(WidePath, EveryNameSurvivesAndNothingElseDecodes) {
+  const std::u16string names[] = {
+      u"", u"a.bin", u"t\u0101st.bin", u"\u03a9mega", u"\u65e5\u672c\u8a9e.bin",
+      u"\\\\?\\Z:\\x", u"\U0001F600.bin",
+      std::u16string(1, char16_t(0xd800)) + u"x",           // a lone high surrogate
+      u"x" + std::u16string(1, char16_t(0xdfff)),           // a lone low surrogate
+      std::u16string{char16_t(0xdc00), char16_t(0xd800)},  // reversed: two lone ones
+  };
+  for (const std::u16string& name : names) {
+    std::u16string back;
+    ASSERT_TRUE(wideFromNarrow(narrowFromWide(name.data(), name.size()), &back));
+    EXPECT_TRUE(back == name) << narrowFromWide(name.data(), name.size());
+  }
+  const char* notForms[] = {
+      "\xff", "\xc0\x80", "\xe0\x80\x80", "\xc3", "\xf4\x90\x80\x80", "a\x80",
+      "\xed\xa0\x80\xed\xb0\x80",  // a pair written as two surrogates
+  };
+  for (const char* s : notForms) {
+    std::u16string back;
+    EXPECT_FALSE(wideFromNarrow(s, &back)) << s;
+  }
+}
+
 TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
-  std::vector<uint8_t> image = readFile(env("VELKOR_EXE"));
-  ASSERT_GT(image.size(), 0x40u) << env("VELKOR_EXE");
+  std::vector<uint8_t> image = readFile(env("VELKOR_SHIPPED_EXE"));
+  ASSERT_GT(image.size(), 0x40u) << env("VELKOR_SHIPPED_EXE");
   ASSERT_EQ(le(image, 0, 2), 0x5a4du);  // MZ
   const size_t pe = le(image, 0x3c, 4);
   ASSERT_EQ(le(image, pe, 4), 0x4550u);      // PE\0\0
