@@ -286,6 +286,9 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
        "Unable to open a.bin\n", 1, 0},
       {"output appended to the file", 0, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 1,
        0},
+      // Standard error is the file too: nothing is said at all.
+      {"output and error onto the file", 0, "{ " + tool + " a.bin brick01 zzz 1<>a.bin 2>&1; }", "",
+       "", 1, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

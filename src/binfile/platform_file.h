@@ -72,10 +72,12 @@ class PlatformFile {
 // another program.
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
 
-// True when the process's standard output is the file at `path` itself
-// (the same file, under whatever name), so that nothing may be printed
-// there. False when either cannot be identified.
-bool standardOutputIsFile(const char* path);
+enum class StandardStream { kOutput, kError };
+
+// True when the process's standard output or standard error (`stream`) is
+// the file at `path` itself (the same file, under whatever name), so that
+// nothing may be printed there. False when either cannot be identified.
+bool standardStreamIsFile(StandardStream stream, const char* path);
 
 // Writes the n bytes at `bytes` to `out`, with as few requests to the
 // system as it allows (one, for anything it takes whole), after whatever

@@ -177,9 +177,10 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
 
 void noteFileWanted() { fileWanted = 1; }
 
-bool standardOutputIsFile(const char* path) {
+bool standardStreamIsFile(StandardStream stream, const char* path) {
+  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
   struct stat file, output;
-  return ::stat(path, &file) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+  return ::stat(path, &file) == 0 && ::fstat(fd, &output) == 0 &&
          file.st_dev == output.st_dev && file.st_ino == output.st_ino;
 }
 

@@ -74,6 +74,10 @@ class Win32File final : public PlatformFile {
     return true;
   }
 
+  // Opened with share mode 0: no other program can open the file, let
+  // alone shorten it, while the handle is open.
+  bool lengthFixed() override { return true; }
+
   bool flush() override { return FlushFileBuffers(handle_) != 0; }
 
   bool close() override {
@@ -114,8 +118,9 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   return std::unique_ptr<PlatformFile>(new Win32File(h));
 }
 
-bool standardOutputIsFile(const char* path) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+bool standardStreamIsFile(StandardStream stream, const char* path) {
+  HANDLE out =
+      GetStdHandle(stream == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK) return false;
   // Asking for no access with every sharing allowed, the open succeeds even
   // while standard output (or anybody) holds the file.

@@ -16,10 +16,14 @@ int main(int argc, char** argv) {
       static_cast<int>(args.argv.size()), args.argv.data(), stdout);
   parsed.request.shownPath = args.shownPath;
   int status = parsed.status;
-  if (parsed.accepted && velkor::standardOutputIsFile(parsed.request.binPath.c_str())) {
+  const char* binPath = parsed.request.binPath.c_str();
+  if (parsed.accepted &&
+      velkor::standardStreamIsFile(velkor::StandardStream::kOutput, binPath)) {
     // Whatever went to standard output would land in the file itself: the
-    // one message that goes to standard error.
-    velkor::printMessage(stderr, "Unable to open %s\n", args.shownPath.c_str());
+    // one message that goes to standard error, unless that is the file too.
+    if (!velkor::standardStreamIsFile(velkor::StandardStream::kError, binPath)) {
+      velkor::printMessage(stderr, "Unable to open %s\n", args.shownPath.c_str());
+    }
     status = 1;
   } else if (parsed.accepted) {
     // runTool's status counts output that could not be written as a failure.
