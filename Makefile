@@ -77,7 +77,7 @@ fuzz:
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ $(FUZZ_BUILD)/corpus fuzz/corpus
 
 # Times the tool against `cat` of the same files and prints the table of
-# the README's Performance section. Needs python3 and GNU time
+# the Performance section of doc/maintaining.md. Needs python3 and GNU time
 # (/usr/bin/time); writes its inputs to bench-out/ (BENCH_DIR).
 bench: deps-build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TOOLS=ON $(CMAKE_FLAGS)
