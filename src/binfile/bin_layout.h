@@ -57,14 +57,15 @@ enum class BlockKind {
 
 // Classifies a block type word read from the file. Inline: the walk asks
 // once per block, and the compiler can then fold this switch into its own.
+// The texture block, the most frequent by far, is asked about first: along
+// that path the walk then knows the kind, and with it the block's size.
 inline BlockKind classifyBlockType(BlockType type) {
+  if (type == 13) return BlockKind::kTextureBlock;
   switch (type) {
     case 0:
       return BlockKind::kEndBlock;
     case 3:
       return BlockKind::kPerRecordBlock;
-    case 13:
-      return BlockKind::kTextureBlock;
     case 14:
     case 17:
     case 24:
@@ -137,12 +138,22 @@ inline uint64_t blockSize(BlockKind kind, const uint8_t* head, int32_t recordCou
 // work on the record where it lies, so that the walk need not copy it, and
 // never read past the field.
 
-// Length of that RAW name: 0 to 16.
+// Length of that RAW name: 0 to 16. The field is taken as two words of 8
+// bytes, first byte lowest, and each is searched for a zero byte all at
+// once (GCC and Clang, the two compilers the tool is built with, count the
+// trailing zero bits).
 inline size_t rawNameLength(const uint8_t* record) {
-  const uint8_t* field = record + kRawNameOffset;
-  size_t length = 0;
-  while (length < kRawNameFieldSize && field[length] != 0) ++length;
-  return length;
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kTops = 0x8080808080808080u;
+  for (size_t half = 0; half < 2; ++half) {
+    const uint8_t* bytes = record + kRawNameOffset + 8 * half;
+    const uint64_t word = decodeU32(bytes) | static_cast<uint64_t>(decodeU32(bytes + 4)) << 32;
+    // The top bit of every zero byte is set; so can be that of a byte
+    // above a zero one (the subtraction borrows), never of one below it.
+    const uint64_t zeros = (word - kOnes) & ~word & kTops;
+    if (zeros != 0) return 8 * half + static_cast<size_t>(__builtin_ctzll(zeros)) / 8;
+  }
+  return kRawNameFieldSize;
 }
 
 // A RAW name made ready to be compared with many name fields: the field
