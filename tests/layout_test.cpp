@@ -90,6 +90,7 @@ TEST(TextureRecordName, NameEndsAtTheFirstNulOrTheField) {
   for (const Case& c : cases) {
     TextureRecord r = recordWithField(c.field);
     EXPECT_EQ(rawNameOf(r), std::string(c.name, c.length));
+    EXPECT_EQ(rawNameLengthByWords(r.bytes()), c.length) << c.name;
     EXPECT_TRUE(RawNamePattern(std::string(c.name, c.length)).matches(r.bytes()));
     EXPECT_EQ(decodeU32(r.bytes()), 0xdeadbeefu);
   }

@@ -146,9 +146,15 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action&
     assert(offset <= fileSize && held <= fileSize - offset);
     if (stopRequested) return {IoResult::kStopped, offset, 0};
     if (held < kLongestBlockStart) {
-      const IoResult r = file.peek(offset, kLongestBlockStart, &block, &held);
+      // Through locals of its own, so that `block` and `held` can stay in
+      // registers while the walk moves along the buffer.
+      const uint8_t* bytes = nullptr;
+      size_t got = 0;
+      const IoResult r = file.peek(offset, kLongestBlockStart, &bytes, &got);
       if (r != IoResult::kOk) return {r, offset, 0};
-      if (held < kWordSize) return {IoResult::kEnd, offset, 0};
+      if (got < kWordSize) return {IoResult::kEnd, offset, 0};
+      block = bytes;
+      held = got;
     }
     const BlockType type = decodeU32(block);
     const BlockKind kind = classifyBlockType(type);
