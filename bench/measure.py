@@ -5,10 +5,12 @@ Usage: measure.py ROUNDS CASES.json
 
 CASES.json holds a list of cases: {"case": name, "reference": argv,
 "runs": [argv, ...], "target": ratio, "cache": state, "file": path,
-"floor": argv, "floor_target": ratio}; the last four may be left out. In
-every round each case runs its reference, then its commands in the order
-given, all with standard output to /dev/null, so that the slow moments of
-a busy machine fall on all of them alike. A run's wall time spans its
+"floor": argv, "floor_target": ratio, "repeat": n}; the last five may be
+left out. In every round each case runs its reference, then its commands
+in the order given, all with standard output to /dev/null, so that the
+slow moments of a busy machine fall on all of them alike; a case with a
+repeat count does so that many times in each round (short runs, to gather
+more of them). A run's wall time spans its
 spawn to its reaped exit; its CPU time is the child's user plus system
 time. After the timed rounds every command runs once more under
 /usr/bin/time -f %M for its peak resident memory.
@@ -91,14 +93,14 @@ def main():
     wall, cpu = {}, {}
     for _ in range(rounds):
         for case in cases:
-            for argv in [case["reference"]] + case["runs"]:
+            for argv in ([case["reference"]] + case["runs"]) * case.get("repeat", 1):
                 key = (case["case"], tuple(argv))
                 prepare(case.get("cache", "warm"), case.get("file"))
                 w, c = run_timed(argv)
                 wall.setdefault(key, []).append(w)
                 cpu.setdefault(key, []).append(c)
 
-    print(f"Medians of {rounds} interleaved runs; ratio = median / median of the reference; "
+    print(f"Medians of {rounds} interleaved rounds (times a case's repeat count); ratio = median / median of the reference; "
           "floor = median / median of the case's floor.")
     print()
     print("| case | command | median ms | reference | reference ms | ratio | target | floor | "

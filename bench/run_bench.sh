@@ -100,7 +100,7 @@ def case(name, file, runs, target, extra=(), cache="warm", floor_run=None, floor
             "cache": cache, "file": f(file), "floor": floor_run, "floor_target": floor_target}
 def listing(name, file, target, cache="warm"):
     run = [list_floor, f(file)]
-    return case(name, file, [[]], target, [run], cache, run, 1.15)
+    return dict(case(name, file, [[]], target, [run], cache, run, 1.15), repeat=5)
 def renames(file, dense, rare, cache="warm", state=""):
     dense_floor = [floor, f(file), "brick01"]
     rare_floor = [floor, f(file), "rare01"]
