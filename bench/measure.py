@@ -4,13 +4,28 @@
 Usage: measure.py ROUNDS CASES.json
 
 CASES.json holds a list of cases: {"case": name, "reference": argv,
-"runs": [argv, ...], "target": ratio}. In every round each case runs its
-reference, then its commands in the order given, all with standard output
-to /dev/null, so that the slow moments of a busy machine fall on all of
-them alike. A run's wall time spans its spawn to its reaped exit; its CPU
-time is the child's user plus system time. After the timed rounds every
-command runs once more under /usr/bin/time -f %M for its peak resident
-memory.
+"runs": [argv, ...], "target": ratio, "cache": state, "file": path,
+"floor": argv, "floor_target": ratio, "repeat": n}; the last five may be
+left out. In every round each case runs its reference, then its commands
+in the order given, all with standard output to /dev/null, so that the
+slow moments of a busy machine fall on all of them alike; a case with a
+repeat count does so that many times in each round (short runs, to gather
+more of them). A run's wall time spans its
+spawn to its reaped exit; its CPU time is the child's user plus system
+time. After the timed rounds every command runs once more under
+/usr/bin/time -f %M for its peak resident memory.
+
+The cache state says how the page cache holds `file` before every run of
+the case, reference included: "warm" (the default) leaves it as the runs
+before left it; "cold" forces its data to the disk with fdatasync and then
+drops its pages with posix_fadvise(POSIX_FADV_DONTNEED), which needs no
+privilege; "read" does the same and then reads the file through in order,
+as a listing before a rename would. The preparation is not timed.
+
+A case with a floor (one of its runs: the least a program can do for the
+same output or writes) also shows each run's median over the floor's, and
+counts a run of the tool over floor_target as missed. A target of null is
+shown and never missed.
 
 Every command must exit with status 0; any other status ends the
 measurement, so that a failing run is never timed as a fast one.
@@ -42,6 +57,22 @@ def run_timed(argv):
     return wall_ms, (usage.ru_utime + usage.ru_stime) * 1e3
 
 
+def prepare(state, path):
+    if state == "warm":
+        return
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fdatasync(fd)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+        if state == "read":
+            while os.read(fd, 1 << 20):
+                pass
+        elif state != "cold":
+            sys.exit(f"measure.py: unknown cache state {state}")
+    finally:
+        os.close(fd)
+
+
 def peak_rss_kib(argv):
     with tempfile.NamedTemporaryFile("r") as report:
         subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
@@ -62,33 +93,45 @@ def main():
     wall, cpu = {}, {}
     for _ in range(rounds):
         for case in cases:
-            for argv in [case["reference"]] + case["runs"]:
+            for argv in ([case["reference"]] + case["runs"]) * case.get("repeat", 1):
                 key = (case["case"], tuple(argv))
+                prepare(case.get("cache", "warm"), case.get("file"))
                 w, c = run_timed(argv)
                 wall.setdefault(key, []).append(w)
                 cpu.setdefault(key, []).append(c)
 
-    print(f"Medians of {rounds} interleaved runs; ratio = median / median of the reference.")
+    print(f"Medians of {rounds} interleaved rounds (times a case's repeat count); ratio = median / median of the reference; "
+          "floor = median / median of the case's floor.")
     print()
-    print("| case | command | median ms | reference | reference ms | ratio | target | "
+    print("| case | command | median ms | reference | reference ms | ratio | target | floor | "
           "CPU ms | peak RSS KiB |")
-    print("|---|---|---:|---|---:|---:|---:|---:|---:|")
+    print("|---|---|---:|---|---:|---:|---:|---:|---:|---:|")
     missed = 0
+
+    def within(value, target):
+        nonlocal missed
+        if target is None or value <= target:
+            return ""
+        missed += 1
+        return " (missed)"
+
     for case in cases:
         ref = case["reference"]
         ref_ms = statistics.median(wall[(case["case"], tuple(ref))])
+        floor = case.get("floor")
+        floor_ms = statistics.median(wall[(case["case"], tuple(floor))]) if floor else None
         for argv in case["runs"]:
             key = (case["case"], tuple(argv))
             ms = statistics.median(wall[key])
             ratio = ms / ref_ms
             target = case["target"]
             rss = peak_rss_kib(argv)
-            mark = "" if ratio <= target else " (missed)"
-            rss_mark = "" if rss <= RSS_LIMIT_KIB else " (missed)"
-            missed += (ratio > target) + (rss > RSS_LIMIT_KIB)
+            to_floor = "" if floor is None or argv == floor else (
+                f"{ms / floor_ms:.3f}{within(ms / floor_ms, case.get('floor_target'))}")
             print(f"| {case['case']} | `{label(argv)}` | {ms:.2f} | `{label(ref)}` | {ref_ms:.2f} | "
-                  f"{ratio:.3f}{mark} | {target} | {statistics.median(cpu[key]):.2f} | "
-                  f"{rss}{rss_mark} |")
+                  f"{ratio:.3f}{within(ratio, target)} | {target if target is not None else '-'} | "
+                  f"{to_floor} | {statistics.median(cpu[key]):.2f} | "
+                  f"{rss}{within(rss, RSS_LIMIT_KIB)} |")
     print()
     print(f"Targets missed: {missed} (peak RSS limit {RSS_LIMIT_KIB} KiB)." if missed else
           f"Every ratio within its target, every peak RSS within {RSS_LIMIT_KIB} KiB.")

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The benchmark behind `make bench`: writes its input files with mkbin, then
-# times the tool on them against `cat FILE > /dev/null` of the same file,
-# interleaved, page cache warm, output to /dev/null, and prints the medians,
-# their ratios to cat, and each command's peak resident memory.
+# times the tool on them against `cat FILE > /dev/null` of the same file and
+# against the floor programs, interleaved, output to /dev/null, with the
+# page cache warm and, for the textures file, also cold and read back, and
+# prints the medians, their ratios, and each command's peak resident memory.
 #
 #   bench/run_bench.sh BUILD_DIR
 #
-# BENCH_DIR   scratch folder for the inputs (default bench-out; about 200 MiB
+# BENCH_DIR   scratch folder for the inputs (default bench-out; about 260 MiB
 #             of disk, plus a sparse file of 4.8 GB that takes almost none)
 # BENCH_ROUNDS  timed rounds (default 7; at least 5)
 #
@@ -35,12 +36,18 @@ mkbin=$build/mkbin
 # The floor under the renames: the same pwrites and fdatasync, nothing else.
 floor=$(cd "$build" && pwd)/pwrite_floor
 cc -O2 -o "$floor" "$here/pwrite_floor.c"
+# The floor under the listings: the same lines, and nothing else.
+list_floor=$(cd "$build" && pwd)/list_floor
+cc -O2 -o "$list_floor" "$here/list_floor.c"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 size=$((64 * 1024 * 1024))
 
 echo "Writing the inputs to $out ..."
 "$mkbin" textures "$size" "$out/textures.bin"
+# The same again for the runs whose page cache is emptied or read back
+# before each run, so that the other runs find theirs as writes left it.
+"$mkbin" textures "$size" "$out/textures-cache.bin"
 "$mkbin" mixed "$size" "$out/mixed.bin"
 "$mkbin" items "$size" "$out/items.bin"
 "$mkbin" huge "$out/huge.bin"
@@ -69,30 +76,53 @@ if [ "$far" != "Found texture: far_away" ]; then
 fi
 echo "Checked: $bricks brick01 and $rare rare01 of $("$velkor" "$out/textures.bin" | wc -l)" \
      "textures renamed and back; far_away listed."
+# A floor is one only if it prints what the tool prints.
+for f in textures mixed items huge; do
+  if ! cmp -s <("$velkor" "$out/$f.bin") <("$list_floor" "$out/$f.bin"); then
+    echo "bench: list_floor does not print what the tool prints for $f.bin" >&2
+    exit 1
+  fi
+done
+echo "Checked: list_floor prints what the tool prints for every input."
 
 # Page cache warm: every input read once before the timed rounds.
 for f in textures mixed items huge; do cat "$out/$f.bin" > /dev/null; done
 
 cases=$(mktemp)
 trap 'rm -f "$cases"' EXIT
-python3 - "$velkor" "$out" "$floor" > "$cases" <<'EOF'
+python3 - "$velkor" "$out" "$floor" "$list_floor" > "$cases" <<'EOF'
 import json, sys
-velkor, out, floor = sys.argv[1], sys.argv[2], sys.argv[3]
+velkor, out, floor, list_floor = sys.argv[1:5]
 def f(name): return f"{out}/{name}.bin"
-def case(name, file, runs, target, extra=()):
+def case(name, file, runs, target, extra=(), cache="warm", floor_run=None, floor_target=None):
     return {"case": name, "reference": ["cat", f(file)],
-            "runs": [[velkor, f(file)] + r for r in runs] + list(extra), "target": target}
-print(json.dumps([
-    case("textures list", "textures", [[]], 4),
-    case("textures rename, 1 in 8", "textures",
-         [["brick01", "brick02"], ["brick02", "brick01"]], 20,
-         [[floor, f("textures"), "brick01"]]),
-    case("textures rename, 1 in 1000", "textures",
-         [["rare01", "rare02"], ["rare02", "rare01"]], 6,
-         [[floor, f("textures"), "rare01"]]),
-    case("mixed list", "mixed", [[]], 2),
-    case("items list", "items", [[]], 0.2),
-    case("over 4 GiB", "huge", [[], ["far_away", "far_back"], ["far_back", "far_away"]], 0.2),
-]))
+            "runs": [[velkor, f(file)] + r for r in runs] + list(extra), "target": target,
+            "cache": cache, "file": f(file), "floor": floor_run, "floor_target": floor_target}
+def listing(name, file, target, cache="warm"):
+    run = [list_floor, f(file)]
+    return dict(case(name, file, [[]], target, [run], cache, run, 1.15), repeat=5)
+def renames(file, dense, rare, cache="warm", state=""):
+    dense_floor = [floor, f(file), "brick01"]
+    rare_floor = [floor, f(file), "rare01"]
+    return [
+        case("textures rename, 1 in 8" + state, file,
+             [["brick01", "brick02"], ["brick02", "brick01"]], dense, [dense_floor], cache,
+             dense_floor),
+        case("textures rename, 1 in 1000" + state, file,
+             [["rare01", "rare02"], ["rare02", "rare01"]], rare, [rare_floor], cache,
+             rare_floor),
+    ]
+print(json.dumps(
+    [listing("textures list", "textures", 4)] + renames("textures", 20, 6) + [
+        listing("mixed list", "mixed", 2),
+        case("items list", "items", [[]], 0.2),
+        case("over 4 GiB", "huge", [[], ["far_away", "far_back"], ["far_back", "far_away"]], 0.2)] +
+    # The textures file as users meet it: not in the page cache, or read
+    # through in order just before. No target against cat there: the
+    # floors, in the same state, say what the system charges.
+    [listing("textures list, cold", "textures-cache", None, "cold")] +
+    renames("textures-cache", None, None, "cold", ", cold") +
+    [listing("textures list, read back", "textures-cache", None, "read")] +
+    renames("textures-cache", None, None, "read", ", read back")))
 EOF
 python3 "$here/measure.py" "$rounds" "$cases"

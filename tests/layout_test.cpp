@@ -84,10 +84,13 @@ TEST(TextureRecordName, NameEndsAtTheFirstNulOrTheField) {
       {"\0bcdefghijklmnop", "", 0},
       {"abcdefghijklmno\0", "abcdefghijklmno", 15},
       {"abcdefghijklmnop", "abcdefghijklmnop", 16},  // no NUL: a 16-character name
+      {"abcdefgh\0\1\1\1\1\1\1\1", "abcdefgh", 8},        // ends where the second half starts
+      {"\xff\x81\1z\0\1\xff\0abcdefgh", "\xff\x81\1z", 4},  // bytes 0x80 and up, and 1
   };
   for (const Case& c : cases) {
     TextureRecord r = recordWithField(c.field);
     EXPECT_EQ(rawNameOf(r), std::string(c.name, c.length));
+    EXPECT_EQ(rawNameLengthByWords(r.bytes()), c.length) << c.name;
     EXPECT_TRUE(RawNamePattern(std::string(c.name, c.length)).matches(r.bytes()));
     EXPECT_EQ(decodeU32(r.bytes()), 0xdeadbeefu);
   }

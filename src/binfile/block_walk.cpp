@@ -1,44 +1,101 @@
 #include "binfile/block_walk.h"
 
-#include "binfile/message.h"
-
 #include <cassert>
 #include <cinttypes>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <utility>
+
+#include "binfile/bin_file.h"
+#include "binfile/bin_layout.h"
+#include "binfile/message.h"
 
 namespace velkor {
 namespace {
+
+// The run's texture action (TextureAction, the walk's template parameter) is one
+// of the two classes below, built for that
+// run alone. Both answer the same three calls, and the walk and everything
+// after it are made once for each, so that every call is a direct one:
+//   IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file)
+//     Called with each texture record read in full: `record` points at its
+//     kTextureRecordSize bytes where they lie in the file's buffer, and
+//     `offset` is where they lie in the file. Returns kOk, or the failure
+//     that must stop the walk at once.
+//   bool endOfWalk()
+//     Called once when the walk stops, before the walk prints anything of
+//     its own: whatever the action still holds back for the output goes
+//     out now. Returns false if the output failed.
+//   bool report()
+//     Called once, after the file has been closed. Returns false if the
+//     output failed.
 
 constexpr char kTextureLinePrefix[] = "Found texture: ";
 constexpr size_t kTextureLinePrefixLength = sizeof(kTextureLinePrefix) - 1;
 // Prefix, the whole name field, newline.
 constexpr size_t kLongestTextureLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
 
-}  // namespace
+// Prints the RAW name of every texture. The lines are gathered in the
+// lister's own buffer and handed to `out` a buffer at a time. Once the
+// output fails, nothing more could be shown: the walk stops.
+class TextureLister {
+ public:
+  explicit TextureLister(std::FILE* out) : out_(out) {}
 
-IoResult TextureLister::onTexture(const uint8_t* record, uint64_t, BinFile&) {
-  if (kLineBufferSize - used_ < kLongestTextureLine && !writeLines()) {
-    return IoResult::kOutputError;
+  // Made here, in the class, so that it is made inside the walk.
+  IoResult onTexture(const uint8_t* record, uint64_t, BinFile&) {
+    if (kLineBufferSize - used_ < kLongestTextureLine && !writeLines()) {
+      return IoResult::kOutputError;
+    }
+    // The whole name field is copied, and the newline lands right after the
+    // name, over whatever of the field followed it.
+    char* line = lines_.get() + used_;
+    std::memcpy(line, kTextureLinePrefix, kTextureLinePrefixLength);
+    std::memcpy(line + kTextureLinePrefixLength, record + kRawNameOffset, kRawNameFieldSize);
+    const size_t length = kTextureLinePrefixLength + rawNameLength(record);
+    line[length] = '\n';
+    used_ += length + 1;
+    return IoResult::kOk;
   }
-  // The whole name field is copied, and the newline lands right after the
-  // name, over whatever of the field followed it.
-  char* line = lines_ + used_;
-  std::memcpy(line, kTextureLinePrefix, kTextureLinePrefixLength);
-  std::memcpy(line + kTextureLinePrefixLength, record + kRawNameOffset, kRawNameFieldSize);
-  const size_t length = kTextureLinePrefixLength + rawNameLength(record);
-  line[length] = '\n';
-  used_ += length + 1;
-  return IoResult::kOk;
-}
+  bool endOfWalk() { return writeLines(); }
+  bool report() { return true; }
 
-bool TextureLister::writeLines() {
-  const size_t used = used_;
-  used_ = 0;
-  return used == 0 || writeOutput(out_, lines_, used);
-}
+ private:
+  static constexpr size_t kLineBufferSize = 64 * 1024;
+  // Hands the gathered lines to out_. False if it did not take them all.
+  bool writeLines() {
+    const size_t used = used_;
+    used_ = 0;
+    return used == 0 || writeOutput(out_, lines_.get(), used);
+  }
+
+  std::FILE* out_;
+  size_t used_ = 0;  // bytes of lines_ not yet handed to out_
+  // Apart from the lister, so that used_ can stay in a register while the
+  // lines are written.
+  const std::unique_ptr<char[]> lines_{new char[kLineBufferSize]};
+};
+
+// Writes a new RAW name into every texture whose name equals the old one:
+// the whole record, at the place where it was read, one write each.
+class TextureRenamer {
+ public:
+  TextureRenamer(const std::string& oldRawName, const std::string& newRawName,
+                 std::FILE* out)
+      : oldRawName_(oldRawName), newRawName_(newRawName), out_(out) {}
+  IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file);
+  bool endOfWalk() { return true; }
+  // Prints how many records were rewritten.
+  bool report();
+
+ private:
+  const RawNamePattern oldRawName_;
+  const std::string& newRawName_;
+  std::FILE* out_;
+  int64_t renamedCount_ = 0;  // records whose 20 bytes the system accepted in full
+};
 
 IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
   if (!oldRawName_.matches(record)) return IoResult::kOk;
@@ -53,8 +110,6 @@ IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFi
 bool TextureRenamer::report() {
   return printMessage(out_, "Renamed %" PRIi64 " blocks\n", renamedCount_);
 }
-
-namespace {
 
 // How the block loop ended.
 enum class WalkEnd {
@@ -75,11 +130,10 @@ struct WalkStop {
   BlockType type;
 };
 
-// The one walk over the block stream. Action is the run's own texture
-// action, TextureLister or TextureRenamer, so that the call for each
-// texture is made directly rather than through the base class.
-template <typename Action>
-WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action& action,
+// The one walk over the block stream, made for the run's own texture
+// action, TextureLister or TextureRenamer.
+template <typename TextureAction>
+WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
                     const volatile std::sig_atomic_t& stopRequested) {
   const uint64_t fileSize = file.size();
   // The bytes from `offset` on that the buffer holds, as peek() gave them:
@@ -93,9 +147,15 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action&
     assert(offset <= fileSize && held <= fileSize - offset);
     if (stopRequested) return {IoResult::kStopped, offset, 0};
     if (held < kLongestBlockStart) {
-      const IoResult r = file.peek(offset, kLongestBlockStart, &block, &held);
+      // Through locals of its own, so that `block` and `held` can stay in
+      // registers while the walk moves along the buffer.
+      const uint8_t* bytes = nullptr;
+      size_t got = 0;
+      const IoResult r = file.peek(offset, kLongestBlockStart, &bytes, &got);
       if (r != IoResult::kOk) return {r, offset, 0};
-      if (held < kWordSize) return {IoResult::kEnd, offset, 0};
+      if (got < kWordSize) return {IoResult::kEnd, offset, 0};
+      block = bytes;
+      held = got;
     }
     const BlockType type = decodeU32(block);
     const BlockKind kind = classifyBlockType(type);
@@ -106,7 +166,9 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Action&
     // block is passed over that the file does not hold.
     if (held < kWordSize + blockHeadSize(kind)) return {IoResult::kEnd, offset, type};
     const uint64_t size = blockSize(kind, block + kWordSize, recordCount);
-    if (size > fileSize - offset) return {IoResult::kEnd, offset, type};
+    // A block within the bytes held is in the file: only a longer one is
+    // checked against the file's size (and a texture block never is).
+    if (size > held && size > fileSize - offset) return {IoResult::kEnd, offset, type};
     if (kind == BlockKind::kTextureBlock) {
       const IoResult r = action.onTexture(block + kWordSize, offset + kWordSize, file);
       if (r != IoResult::kOk) return {r, offset, type};
@@ -138,12 +200,12 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, uint64_t* blocksStart
   return IoResult::kOk;
 }
 
-// Says how the walk stopped, if not at the end block.
-WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath,
-                std::FILE* out, bool* printed) {
-  // Lines the action held back come before the walk's own message; once
-  // the output has failed, nothing more is said.
-  if (stop.result == IoResult::kOutputError || !action.endOfWalk()) return WalkEnd::kOutputFailed;
+// Says how the walk stopped, if not at the end block. `heldOut` is false
+// when the output failed, in the walk or as the action let out the lines it
+// held back: nothing more is said then.
+WalkEnd endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FILE* out,
+                bool* printed) {
+  if (!heldOut) return WalkEnd::kOutputFailed;
   switch (stop.result) {
     case IoResult::kStopped:
       return WalkEnd::kStopped;
@@ -165,6 +227,34 @@ WalkEnd endWalk(const WalkStop& stop, TextureAction& action, const char* binPath
   }
 }
 
+// The run from the first block on, with the run's own action: the walk,
+// what is said about how it stopped, the flush, the close and the report.
+// Returns the exit status.
+template <typename TextureAction>
+int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount,
+                  TextureAction& action,
+                  const volatile std::sig_atomic_t& stopRequested, const char* binPath,
+                  std::FILE* out) {
+  const WalkStop stop = walkToStop(file, blocksStart, recordCount, action, stopRequested);
+  // Lines the action held back come before the walk's own message.
+  const bool heldOut = stop.result != IoResult::kOutputError && action.endOfWalk();
+  bool printed = true;  // false once anything printed did not go out
+  const WalkEnd end = endWalk(stop, heldOut, binPath, out, &printed);
+  int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
+  // Whatever reached the file, the records counted above all, is on the
+  // disk before the count is printed. A failed write was said already.
+  if (file.flushWrites() != IoResult::kOk) {
+    if (end != WalkEnd::kWriteFailed && !printMessage(out, "Unable to write %s\n", binPath)) {
+      printed = false;
+    }
+    status = 1;
+  }
+  file.close();
+  if (!action.report()) printed = false;
+  // A listing or count that could not be printed is not a success.
+  return printed ? status : 1;
+}
+
 }  // namespace
 
 int runTool(const RunRequest& request, std::FILE* out) {
@@ -173,16 +263,13 @@ int runTool(const RunRequest& request, std::FILE* out) {
 
 int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFile,
             std::FILE* out) {
-  const char* binPath = request.shownPath.empty() ? request.binPath.c_str() : request.shownPath.c_str();
+  // The path as messages show it.
+  const char* binPath =
+      request.shownPath.empty() ? request.binPath.c_str() : request.shownPath.c_str();
   if (!platformFile) {
     printMessage(out, "Unable to open %s\n", binPath);
     return 1;
   }
-  TextureLister lister(out);
-  TextureRenamer renamer(request.oldRawName, request.newRawName, out);
-  TextureAction& action =
-      request.mode == RunMode::kRename ? static_cast<TextureAction&>(renamer) : lister;
-
   BinFile file(std::move(platformFile));
   int32_t recordCount = 0;
   uint64_t blocksStart = 0;
@@ -198,29 +285,15 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
     return 1;
   }
 
-  // Each action's own walk calls its texture call directly.
   static const volatile std::sig_atomic_t kNeverStop = 0;
   const volatile std::sig_atomic_t& stopRequested =
       request.stopRequested ? *request.stopRequested : kNeverStop;
-  const WalkStop stop =
-      request.mode == RunMode::kRename
-          ? walkToStop(file, blocksStart, recordCount, renamer, stopRequested)
-          : walkToStop(file, blocksStart, recordCount, lister, stopRequested);
-  bool printed = true;  // false once anything printed did not go out
-  const WalkEnd end = endWalk(stop, action, binPath, out, &printed);
-  int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
-  // Whatever reached the file, the records counted above all, is on the
-  // disk before the count is printed. A failed write was said already.
-  if (file.flushWrites() != IoResult::kOk) {
-    if (end != WalkEnd::kWriteFailed && !printMessage(out, "Unable to write %s\n", binPath)) {
-      printed = false;
-    }
-    status = 1;
+  if (request.mode == RunMode::kRename) {
+    TextureRenamer renamer(request.oldRawName, request.newRawName, out);
+    return walkAndReport(file, blocksStart, recordCount, renamer, stopRequested, binPath, out);
   }
-  file.close();
-  if (!action.report()) printed = false;
-  // A listing or count that could not be printed is not a success.
-  return printed ? status : 1;
+  TextureLister lister(out);
+  return walkAndReport(file, blocksStart, recordCount, lister, stopRequested, binPath, out);
 }
 
 }  // namespace velkor
