@@ -225,7 +225,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (size_t i = 0; i < run.state->writeLog.size(); ++i) {
     const WriteRequest& w = run.state->writeLog[i];
     recordWrites += !(i > 0 && run.state->writeLog[i - 1].offset == w.offset &&
-                      w.length < run.state->writeLog[i - 1].length);
+                      w.length <= run.state->writeLog[i - 1].length);
   }
   const size_t goodWrites = recordWrites - writeFailed;
   std::vector<uint8_t> written = c.file;
@@ -233,7 +233,9 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   size_t next = 0;
   const WriteRequest* previous = nullptr;
   for (const WriteRequest& w : run.state->writeLog) {
-    const bool repair = previous && previous->offset == w.offset && w.length < previous->length;
+    // (A failing write may even have passed on all its bytes: the repair
+    // then puts all of them back.)
+    const bool repair = previous && previous->offset == w.offset && w.length <= previous->length;
     previous = &w;
     if (repair) {
       std::memcpy(&written[w.offset], &c.file[w.offset], w.length);
