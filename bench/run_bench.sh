@@ -76,13 +76,17 @@ if [ "$far" != "Found texture: far_away" ]; then
 fi
 echo "Checked: $bricks brick01 and $rare rare01 of $("$velkor" "$out/textures.bin" | wc -l)" \
      "textures renamed and back; far_away listed."
-# A floor is one only if it prints what the tool prints.
+# A floor is one only if it prints what the tool prints. One after the
+# other: the tool refuses a file that another program has open.
 for f in textures mixed items huge; do
-  if ! cmp -s <("$velkor" "$out/$f.bin") <("$list_floor" "$out/$f.bin"); then
+  "$velkor" "$out/$f.bin" > "$out/$f.tool.txt"
+  "$list_floor" "$out/$f.bin" > "$out/$f.floor.txt"
+  if ! cmp -s "$out/$f.tool.txt" "$out/$f.floor.txt"; then
     echo "bench: list_floor does not print what the tool prints for $f.bin" >&2
     exit 1
   fi
 done
+rm -f "$out"/*.tool.txt "$out"/*.floor.txt
 echo "Checked: list_floor prints what the tool prints for every input."
 
 # Page cache warm: every input read once before the timed rounds.
