@@ -266,7 +266,7 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
     listing += "Found texture: brick01\n";
   }
   w.endBlock();
-  const std::string tool = envOr("VELKOR_COMMAND", VELKOR_BINARY);
+  const std::string tool = toolCommand();
   struct Row {
     const char* name;
     rlim_t fileSizeLimit;  // bytes, as ulimit -f sets it; 0: none
