@@ -48,37 +48,6 @@ std::string straceUnusable() {
 #endif
 }
 
-// The textures of the test file, in file order. The counted block between
-// the first three and the rest is larger than the read buffer (128 KiB), so
-// that the walk reads the file twice: the second read, and the third write
-// of a rename, are the first ones past it.
-struct TestFile {
-  std::vector<uint8_t> bytes;
-  std::vector<size_t> matchNames;  // offsets of the name fields of "abc"
-};
-
-TestFile makeTestFile() {
-  TestFile f;
-  BinWriter w(&f.bytes);
-  auto texture = [&](const char* name) {
-    // The name field follows the type word and the lead word.
-    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(w.offset() + 8);
-    w.texture(name);
-  };
-  w.prologue(0);
-  texture("abc");
-  texture("wall");
-  texture("abc");
-  w.counted(41, 12000);  // 144,024 bytes
-  texture("abc");
-  texture("abc");
-  texture("door");
-  texture("abc");
-  w.endBlock();
-  w.finish();
-  return f;
-}
-
 const char kListing[] =
     "Found texture: abc\nFound texture: wall\nFound texture: abc\n"
     "Found texture: abc\nFound texture: abc\nFound texture: door\nFound texture: abc\n";

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -145,6 +146,28 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
                              std::make_shared<FileState>());
   outcome.state->data = readFile(path);
   return outcome;
+}
+
+TestFile makeTestFile() {
+  TestFile f;
+  BinWriter w(&f.bytes);
+  auto texture = [&](const char* name) {
+    // The name field follows the type word and the lead word.
+    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(w.offset() + 8);
+    w.texture(name);
+  };
+  w.prologue(0);
+  texture("abc");
+  texture("wall");
+  texture("abc");
+  w.counted(41, 12000);  // 144,024 bytes
+  texture("abc");
+  texture("abc");
+  texture("door");
+  texture("abc");
+  w.endBlock();
+  w.finish();
+  return f;
 }
 
 }  // namespace velkor

@@ -28,6 +28,15 @@ std::string shellQuote(const std::string& s);
 // A file made by `fill` in memory.
 std::vector<uint8_t> binOf(void (*fill)(BinWriter&));
 
+// Seven textures (four named "abc") around a counted block larger than the
+// walk's read buffer (128 KiB), so that a run reads the file twice: the
+// second read, and the third write of a rename, are the first ones past it.
+struct TestFile {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> matchNames;  // offsets of the name fields of "abc"
+};
+TestFile makeTestFile();
+
 // A folder of its own under the system's temporary folder (TMPDIR), by its
 // canonical path, removed with its contents at the end.
 class ScratchDir {

@@ -401,28 +401,9 @@ std::string straceUnusable() {
 TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   const std::string unusable = straceUnusable();
   if (!unusable.empty()) GTEST_SKIP() << unusable;
-  // The textures around a counted block larger than the walk's read buffer
-  // (128 KiB), so that a run reads the file twice.
-  std::vector<uint8_t> bytes;
-  std::vector<size_t> matchNames;  // offsets of the name fields of "abc"
-  {
-    BinWriter w(&bytes);
-    auto texture = [&](const char* name) {
-      if (std::string(name) == "abc") matchNames.push_back(w.offset() + 8);
-      w.texture(name);
-    };
-    w.prologue(0);
-    texture("abc");
-    texture("wall");
-    texture("abc");
-    w.counted(41, 12000);
-    texture("abc");
-    texture("abc");
-    texture("door");
-    texture("abc");
-    w.endBlock();
-    w.finish();
-  }
+  const TestFile file = makeTestFile();
+  const std::vector<uint8_t>& bytes = file.bytes;
+  const std::vector<size_t>& matchNames = file.matchNames;
   // strace -P matches descriptors by their resolved path.
   char* real = realpath(dir_.c_str(), nullptr);
   ASSERT_NE(real, nullptr);
