@@ -92,15 +92,20 @@ endif()
 
 # The cross builds of the same sources, made as part of this build.
 include(ExternalProject)
+# One cross build: target velkor_NAME in BUILD/NAME, with the tool chain
+# cmake/mingw-w64-TOOLCHAIN.cmake.
+function(velkor_cross_build name toolchain)
+  ExternalProject_Add(velkor_${name}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${name}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-${toolchain}.cmake
+               -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=ON
+               -DVELKOR_WERROR=${VELKOR_WERROR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS TRUE)
+endfunction()
 set(velkor_win32_dir ${CMAKE_BINARY_DIR}/win32)
-ExternalProject_Add(velkor_win32
-  SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${velkor_win32_dir}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
-             -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=ON
-             -DVELKOR_WERROR=${VELKOR_WERROR}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS TRUE)
+velkor_cross_build(win32 i686)
 set(velkor_windows_targets velkor_win32)
 if(velkor_windows_arch STREQUAL "win32")
   set(velkor_wine ${velkor_wine32})
@@ -109,14 +114,7 @@ if(velkor_windows_arch STREQUAL "win32")
 else()
   set(velkor_wine ${velkor_wine64})
   set(velkor_run_dir ${CMAKE_BINARY_DIR}/win64)
-  ExternalProject_Add(velkor_win64
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${velkor_run_dir}
-    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
-               -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=ON
-               -DVELKOR_WERROR=${VELKOR_WERROR}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS TRUE)
+  velkor_cross_build(win64 x86_64)
   list(APPEND velkor_windows_targets velkor_win64)
   set(velkor_windows_note "Windows suite: the same sources built for x86_64 (BUILD/win64) under 64-bit wine (${velkor_wine}), because ${velkor_windows_why}; the checks of the executable itself read the 32-bit BUILD/win32/velkor.exe")
 endif()
