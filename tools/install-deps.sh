@@ -4,7 +4,7 @@
 #   tools/install-deps.sh build   compiler, CMake, make
 #   tools/install-deps.sh package + dpkg-dev, whose dpkg-shlibdeps finds
 #                                 the .deb's dependencies (make package)
-#   tools/install-deps.sh test    + GoogleTest, the Windows suite's
+#   tools/install-deps.sh test    + GoogleTest; optional: the Windows suite's
 #                                 mingw-w64 cross compilers (i686, x86_64)
 #                                 and wine (32- and 64-bit), and strace for
 #                                 the system-call fault tests
@@ -12,10 +12,14 @@
 #                                 runtimes (make fuzz; make sanitize uses
 #                                 GCC), and dpkg-dev
 #
-# As root it installs what is missing (apt-get update first). Otherwise it
-# names what is missing: a missing compiler, CMake or GoogleTest stops the
-# build; without the cross compiler or wine the Windows suite is skipped, and
-# says so; without strace, so are the tests that make system calls fail.
+# As root it installs what is missing, in two steps: the required packages,
+# whose failure stops the build with their names, then the optional ones,
+# whose failure is reported and passed over (a package index that failed to
+# download, an i386 wine that cannot be installed beside newer amd64
+# libraries). Otherwise it names what is missing: a missing compiler, CMake
+# or GoogleTest stops the build; without the cross compiler or wine the
+# Windows suite is skipped, and says so; without strace, so are the tests
+# that make system calls fail.
 set -euo pipefail
 level="${1:-test}"
 
@@ -48,19 +52,45 @@ if [ "$level" = all ]; then
     required+=(libclang-rt-14-dev)
 fi
 
-missing=("${required[@]}" "${optional[@]}")
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ $((${#required[@]} + ${#optional[@]})) -eq 0 ] && exit 0
 
-if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
-  export DEBIAN_FRONTEND=noninteractive
-  if [ $foreign_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
-  apt-get update -q
-  apt-get install -y -q "${missing[@]}"
-  exit 0
+if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+  missing=("${required[@]}" "${optional[@]}")
+  echo "Missing Debian packages: ${missing[*]}" >&2
+  echo "Install them as root: apt-get install ${missing[*]}" >&2
+  [ ${#required[@]} -eq 0 ]
+  exit
 fi
 
-echo "Missing Debian packages: ${missing[*]}" >&2
-echo "Install them as root: apt-get install ${missing[*]}" >&2
-[ ${#required[@]} -eq 0 ]
+export DEBIAN_FRONTEND=noninteractive
+if [ $foreign_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+# An index that fails to download (a mirror in the middle of a sync) is
+# only a warning: what is needed may well install from the others.
+apt-get update -q || echo "install-deps: apt-get update reported errors; going on with the package lists it has" >&2
+
+if [ ${#required[@]} -gt 0 ] && ! apt-get install -y -q "${required[@]}"; then
+  echo "install-deps: could not install the required packages: ${required[*]}" >&2
+  exit 1
+fi
+
+if [ ${#optional[@]} -gt 0 ] && ! apt-get install -y -q "${optional[@]}"; then
+  # Together they failed: each on its own, so that one that cannot be had
+  # keeps none of the others out.
+  skipped=()
+  for package in "${optional[@]}"; do
+    apt-get install -y -q "$package" || skipped+=("$package")
+  done
+  if [ ${#skipped[@]} -gt 0 ]; then
+    echo "install-deps: optional packages skipped: ${skipped[*]}" >&2
+    if /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; then
+      echo "install-deps: the Windows suite runs under 32-bit wine" >&2
+    elif [ -x /usr/lib/wine/wine64 ] && command -v x86_64-w64-mingw32-g++ >/dev/null; then
+      echo "install-deps: the Windows suite runs under 64-bit wine" >&2
+    else
+      echo "install-deps: the Windows suite is skipped (and fails in CI)" >&2
+    fi
+  fi
+fi
+exit 0
