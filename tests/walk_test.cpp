@@ -120,7 +120,7 @@ std::vector<Scenario> scenarios() {
   }
   lines.endBlock();
   // The process asked the run to stop before the first block.
-  static const volatile std::sig_atomic_t kStopAsked = 1;
+  static const std::atomic<int> kStopAsked{1};
   RunRequest stoppedList = listRequest(), stoppedRename = renameRequest("abc", "d");
   stoppedList.stopRequested = stoppedRename.stopRequested = &kStopAsked;
   std::vector<uint8_t> bigRecordCount;

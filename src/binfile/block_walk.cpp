@@ -2,7 +2,7 @@
 
 #include <cassert>
 #include <cinttypes>
-#include <csignal>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -11,6 +11,7 @@
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
 #include "binfile/message.h"
+#include "binfile/standard_streams.h"
 
 namespace velkor {
 namespace {
@@ -134,7 +135,7 @@ struct WalkStop {
 // action, TextureLister or TextureRenamer.
 template <typename TextureAction>
 WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
-                    const volatile std::sig_atomic_t& stopRequested) {
+                    const std::atomic<int>& stopRequested) {
   const uint64_t fileSize = file.size();
   // The bytes from `offset` on that the buffer holds, as peek() gave them:
   // the walk moves along them without asking again while a whole block
@@ -145,7 +146,7 @@ WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, Texture
     // Invariant: every block before `offset` was taken whole, so the file
     // holds it, and `held` counts bytes of the file only.
     assert(offset <= fileSize && held <= fileSize - offset);
-    if (stopRequested) return {IoResult::kStopped, offset, 0};
+    if (stopRequested.load(std::memory_order_relaxed) != 0) return {IoResult::kStopped, offset, 0};
     if (held < kLongestBlockStart) {
       // Through locals of its own, so that `block` and `held` can stay in
       // registers while the walk moves along the buffer.
@@ -233,7 +234,7 @@ WalkEnd endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FI
 template <typename TextureAction>
 int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount,
                   TextureAction& action,
-                  const volatile std::sig_atomic_t& stopRequested, const char* binPath,
+                  const std::atomic<int>& stopRequested, const char* binPath,
                   std::FILE* out) {
   const WalkStop stop = walkToStop(file, blocksStart, recordCount, action, stopRequested);
   // Lines the action held back come before the walk's own message.
@@ -285,8 +286,8 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
     return 1;
   }
 
-  static const volatile std::sig_atomic_t kNeverStop = 0;
-  const volatile std::sig_atomic_t& stopRequested =
+  static const std::atomic<int> kNeverStop{0};
+  const std::atomic<int>& stopRequested =
       request.stopRequested ? *request.stopRequested : kNeverStop;
   if (request.mode == RunMode::kRename) {
     TextureRenamer renamer(request.oldRawName, request.newRawName, out);

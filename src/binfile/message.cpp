@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <memory>
 
-#include "binfile/platform_file.h"
+#include "binfile/standard_streams.h"
 
 namespace velkor {
 

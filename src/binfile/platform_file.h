@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 namespace velkor {
@@ -71,20 +70,6 @@ class PlatformFile {
 // otherwise be had) is open in another program. Never blocks waiting for
 // another program.
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
-
-enum class StandardStream { kOutput, kError };
-
-// True when the process's standard output or standard error (`stream`) is
-// the file at `path` itself (the same file, under whatever name), so that
-// nothing may be printed there. False when either cannot be identified.
-bool standardStreamIsFile(StandardStream stream, const char* path);
-
-// Writes the n bytes at `bytes` to `out`, with as few requests to the
-// system as it allows (one, for anything it takes whole), after whatever
-// `out` still buffers. Waits while `out` is a pipe that is full and was
-// set not to block. Returns false if the output failed; the bytes it did
-// not take are lost.
-bool writeOutput(std::FILE* out, const char* bytes, size_t n);
 
 }  // namespace velkor
 

@@ -13,6 +13,7 @@
 
 #include "binfile/platform_file.h"
 #include "binfile/posix_file.h"
+#include "binfile/standard_streams.h"
 
 namespace velkor {
 namespace {
@@ -177,6 +178,8 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
 
 void noteFileWanted() { fileWanted = 1; }
 
+// The standard streams: descriptors, written to directly.
+
 bool standardStreamIsFile(StandardStream stream, const char* path) {
   const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
   struct stat file, output;
@@ -186,17 +189,17 @@ bool standardStreamIsFile(StandardStream stream, const char* path) {
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
   const int fd = ::fileno(out);
-  if (fd < 0) return std::fwrite(bytes, 1, n, out) == n;  // a stream in memory
   if (std::fflush(out) != 0) return false;
   size_t done = 0;
   while (done < n) {
     const ssize_t w = ::write(fd, bytes + done, n - done);
-    if (w >= 0) {
+    if (w > 0) {
       done += static_cast<size_t>(w);
       continue;
     }
+    // A write that takes nothing and gives no reason is a failure too.
+    if (w == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return false;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
     // Another program set the pipe not to block: wait until it takes more.
     struct pollfd writable = {fd, POLLOUT, 0};
     if (::poll(&writable, 1, -1) < 0 && errno != EINTR) return false;

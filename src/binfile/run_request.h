@@ -2,7 +2,7 @@
 #ifndef VELKOR_BINFILE_RUN_REQUEST_H_
 #define VELKOR_BINFILE_RUN_REQUEST_H_
 
-#include <csignal>
+#include <atomic>
 #include <string>
 
 namespace velkor {
@@ -18,10 +18,11 @@ struct RunRequest {
   // The path as messages show it, for a person to read. Empty: binPath.
   std::string shownPath;
   // Set (non-zero) by the process when the run must stop early, from a
-  // signal handler or a console control handler: the walk stops before the
-  // next texture record, and the run ends as it does after a failure. The
-  // record being written when it is set is finished first. Null: never.
-  const volatile std::sig_atomic_t* stopRequested = nullptr;
+  // signal handler or a console control handler's thread: the walk stops
+  // before the next texture record, and the run ends as it does after a
+  // failure. The record being written when it is set is finished first.
+  // Null: never.
+  const std::atomic<int>* stopRequested = nullptr;
 };
 
 }  // namespace velkor

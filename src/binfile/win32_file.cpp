@@ -10,6 +10,7 @@
 #include <string>
 
 #include "binfile/platform_file.h"
+#include "binfile/standard_streams.h"
 #include "binfile/wide_text.h"
 
 namespace velkor {

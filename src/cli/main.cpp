@@ -3,7 +3,7 @@
 
 #include "binfile/block_walk.h"
 #include "binfile/message.h"
-#include "binfile/platform_file.h"
+#include "binfile/standard_streams.h"
 #include "cli/arguments.h"
 #include "cli/command_line.h"
 #include "cli/process.h"

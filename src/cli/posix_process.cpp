@@ -16,7 +16,8 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The first stop signal that came, or 0.
-volatile std::sig_atomic_t stopSignal = 0;
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from signal handlers");
 
 void setDefault(int signal) {
   struct sigaction action = {};
@@ -88,7 +89,7 @@ void prepareProcess() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-const volatile std::sig_atomic_t* stopFlag() { return &stopSignal; }
+const std::atomic<int>* stopFlag() { return &stopSignal; }
 
 void endProcess(int status) {
   const int signal = stopSignal;

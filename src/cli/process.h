@@ -5,7 +5,7 @@
 #ifndef VELKOR_CLI_PROCESS_H_
 #define VELKOR_CLI_PROCESS_H_
 
-#include <csignal>
+#include <atomic>
 
 namespace velkor {
 
@@ -15,7 +15,7 @@ namespace velkor {
 void prepareProcess();
 
 // The flag the handlers set when the run must stop; non-zero once set.
-const volatile std::sig_atomic_t* stopFlag();
+const std::atomic<int>* stopFlag();
 
 // Ends the process with `status`, or, if an interruption stopped the run,
 // as that interruption ends a process, so that the caller sees it.

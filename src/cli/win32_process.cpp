@@ -5,7 +5,7 @@
 #endif
 #include <windows.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,7 +21,8 @@ int _dowildcard = 0;
 namespace velkor {
 namespace {
 
-volatile std::sig_atomic_t stopEvent = 0;
+// Set from the console control handler's own thread.
+std::atomic<int> stopEvent{0};
 
 // The exit code of a console program that Ctrl-C or Ctrl-Break ended.
 constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
@@ -49,7 +50,7 @@ void prepareProcess() {
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
-const volatile std::sig_atomic_t* stopFlag() { return &stopEvent; }
+const std::atomic<int>* stopFlag() { return &stopEvent; }
 
 void endProcess(int status) {
   if (stopEvent != 0) {

@@ -63,32 +63,20 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-CapturedOutput::CapturedOutput() {
-#if defined(_WIN32)
-  file_ = std::tmpfile();
-#else
-  file_ = open_memstream(&buffer_, &length_);
-#endif
+CapturedOutput::CapturedOutput() : file_(std::tmpfile()) {
   if (!file_) std::abort();
 }
 
-CapturedOutput::~CapturedOutput() {
-  std::fclose(file_);
-  std::free(buffer_);
-}
+CapturedOutput::~CapturedOutput() { std::fclose(file_); }
 
 std::string CapturedOutput::text() {
   std::fflush(file_);
-#if defined(_WIN32)
   std::string s;
   std::rewind(file_);
   char chunk[4096];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) s.append(chunk, n);
   return s;
-#else
-  return std::string(buffer_, length_);
-#endif
 }
 
 RunRequest listRequest() {

@@ -52,7 +52,7 @@ class ScratchDir {
   std::string dir_;
 };
 
-// What is written to stream(), kept in memory.
+// What is written to stream(), kept in a temporary file.
 class CapturedOutput {
  public:
   CapturedOutput();
@@ -63,9 +63,7 @@ class CapturedOutput {
   std::string text();
 
  private:
-  std::FILE* file_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t length_ = 0;
+  std::FILE* file_;
 };
 
 struct RunOutcome {

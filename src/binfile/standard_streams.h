@@ -1,0 +1,27 @@
+// The process's standard output and error as the tool's messages meet them.
+// Each platform has its own (the build picks one, with the file backend).
+#ifndef VELKOR_BINFILE_STANDARD_STREAMS_H_
+#define VELKOR_BINFILE_STANDARD_STREAMS_H_
+
+#include <cstddef>
+#include <cstdio>
+
+namespace velkor {
+
+enum class StandardStream { kOutput, kError };
+
+// True when the process's standard output or standard error (`stream`) is
+// the file at `path` itself (the same file, under whatever name), so that
+// nothing may be printed there. False when either cannot be identified.
+bool standardStreamIsFile(StandardStream stream, const char* path);
+
+// Writes the n bytes at `bytes` to `out`, with as few requests to the
+// system as it allows (one, for anything it takes whole), after whatever
+// `out` still buffers. Waits while `out` is a pipe that is full and was
+// set not to block. Returns false if the output failed; the bytes it did
+// not take are lost.
+bool writeOutput(std::FILE* out, const char* bytes, size_t n);
+
+}  // namespace velkor
+
+#endif  // VELKOR_BINFILE_STANDARD_STREAMS_H_
