@@ -1,5 +1,9 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -77,6 +81,47 @@ std::string CapturedOutput::text() {
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) s.append(chunk, n);
   return s;
+}
+
+OtherProcess::OtherProcess(const std::function<bool(int)>& act) {
+  int word[2], release[2];
+  if (pipe2(word, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return;
+  std::fflush(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(word[0]);
+    close(release[1]);
+    const bool ok = act(word[1]);
+    close(word[1]);
+    char ignored;
+    while (read(release[0], &ignored, 1) > 0) {
+    }
+    _exit(ok ? 0 : 1);
+  }
+  close(word[1]);
+  close(release[0]);
+  from_ = word[0];
+  release_ = release[1];
+}
+
+OtherProcess::~OtherProcess() {
+  if (from_ >= 0) close(from_);
+  if (release_ >= 0) close(release_);
+  if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
+std::string OtherProcess::word() {
+  std::string got;
+  char chunk[512];
+  for (ssize_t n; from_ >= 0 && (n = read(from_, chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+  return got;
+}
+
+bool leaseOnFilePossible(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR);
+  bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+  if (fd >= 0) close(fd);  // and with it the lease
+  return ok;
 }
 
 RunRequest listRequest() {
