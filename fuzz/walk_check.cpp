@@ -138,9 +138,9 @@ struct Run {
 };
 
 Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
-  RunOutcome outcome = runOn(c.file, request, c.failAt, c.failingWriteAccepts);
+  RunOutcome outcome = runOn(c.file, request, c.fault);
   Run run{outcome.status, std::move(outcome.output), std::move(outcome.state)};
-  run.faulted = c.failAt > 0 && run.state->operations() >= c.failAt;
+  run.faulted = c.fault.at > 0 && run.state->operations() >= c.fault.at;
   return run;
 }
 
@@ -220,7 +220,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // were there. Nothing else is ever written. The file then holds the new
   // record where a write succeeded, and where one failed, the bytes it
   // still passed on, put back by the repair.
-  const bool writeFailed = run.faulted && run.state->kinds[c.failAt - 1] == 'w';
+  const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
   size_t recordWrites = 0;
   for (size_t i = 0; i < run.state->writeLog.size(); ++i) {
     const WriteRequest& w = run.state->writeLog[i];
@@ -249,7 +249,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                           .c_str(),
                       run);
     const size_t passed =
-        recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.failingWriteAccepts);
+        recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.fault.writeAccepts);
     std::memcpy(&written[w.offset], &expected[w.offset], passed);
     ++next;
   }
@@ -262,7 +262,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
     }
   }
   // Whatever reached the file is flushed, unless the flush itself failed.
-  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.failAt - 1] == 'f'))
+  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.fault.at - 1] == 'f'))
     return describe("rename: bytes written were never flushed", run);
 
   if (!run.faulted) {
@@ -350,8 +350,8 @@ bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out) {
   size_t left = size - kFuzzHeaderSize;
   out->oldName = takeName(&p, &left, data[0] % 20);
   out->newName = takeName(&p, &left, data[1] % 16);
-  out->failAt = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
-  out->failingWriteAccepts = data[3] % 64;
+  out->fault.at = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
+  out->fault.writeAccepts = data[3] % 64;
   out->file.assign(p, p + left);
   if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63, data[4] & kFuzzStretchLater);
   return true;

@@ -91,8 +91,8 @@ TEST(ListingOrder, FailedReadComesAfterTheLinesListedBeforeIt) {
   BinWriter(&c.file).endBlock();
   const int64_t operations = runOnBytes(c.file, listRequest()).state->operations();
   EXPECT_GT(operations, 6);
-  for (c.failAt = 1; c.failAt <= operations; ++c.failAt) {
-    SCOPED_TRACE(c.failAt);
+  for (c.fault.at = 1; c.fault.at <= operations; ++c.fault.at) {
+    SCOPED_TRACE(c.fault.at);
     EXPECT_EQ(checkRun(c, runOnBytes), "");
   }
 }

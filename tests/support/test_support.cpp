@@ -141,12 +141,11 @@ RunRequest renameRequest(const std::string& oldName, const std::string& newName)
 
 namespace {
 
-RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request, int64_t failAt,
-                 size_t failingWriteAccepts, std::shared_ptr<FileState> state) {
+RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request, const Fault& fault,
+                 std::shared_ptr<FileState> state) {
   RunOutcome outcome;
   outcome.state = std::move(state);
-  outcome.state->failAt = failAt;
-  outcome.state->failingWriteAccepts = failingWriteAccepts;
+  outcome.state->fault = fault;
   CapturedOutput out;
   outcome.status = runTool(
       request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
@@ -158,25 +157,24 @@ RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request,
 }  // namespace
 
 RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                      int64_t failAt, size_t failingWriteAccepts) {
+                      const Fault& fault) {
   auto state = std::make_shared<FileState>();
   state->data = bytes;
   // The memory file shares the state's bytes, and with them the state.
   std::unique_ptr<PlatformFile> memory(
       new MemoryFile(std::shared_ptr<std::vector<uint8_t>>(state, &state->data)));
-  return runOn(std::move(memory), request, failAt, failingWriteAccepts, state);
+  return runOn(std::move(memory), request, fault, state);
 }
 
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt, size_t failingWriteAccepts) {
+                         const Fault& fault) {
   ScratchDir dir;
   const std::string path = dir.path("t.bin");
   writeFile(path, bytes);
   std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
   if (!real) throw std::runtime_error("cannot open " + path);
   // The request's path is only printed: the messages read as for kTestPath.
-  RunOutcome outcome = runOn(std::move(real), request, failAt, failingWriteAccepts,
-                             std::make_shared<FileState>());
+  RunOutcome outcome = runOn(std::move(real), request, fault, std::make_shared<FileState>());
   outcome.state->data = readFile(path);
   return outcome;
 }

@@ -102,16 +102,16 @@ constexpr char kTestPath[] = "t.bin";
 RunRequest listRequest();
 RunRequest renameRequest(const std::string& oldName, const std::string& newName);
 
-// Runs the tool on `bytes` through an in-memory file. failAt numbers the
-// operation that fails (0: none).
+// Runs the tool on `bytes` through an in-memory file, wrapped in a
+// FaultyFile that does wrong as `fault` says.
 RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                      int64_t failAt = 0, size_t failingWriteAccepts = 0);
+                      const Fault& fault = {});
 
 // The same on `bytes` written to a real file, opened by the platform's
 // backend and wrapped in a FaultyFile. The outcome's state holds the file's
 // bytes afterwards and the log.
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt = 0, size_t failingWriteAccepts = 0);
+                         const Fault& fault = {});
 
 }  // namespace velkor
 
