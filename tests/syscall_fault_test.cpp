@@ -228,12 +228,17 @@ TEST(SyscallFault, OthersDuringTheRun) {
     int renamed;      // the first of the three records
     bool emptied;     // the file ends truncated
     bool needsLease;
+    int secondSignal = 0;  // sent right after the first
   } rows[] = {
       {"SIGTERM", false, {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
       {"SIGINT", false, {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
       {"SIGHUP", false, {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
       {"SIGQUIT", false, {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
       {"SIGIO", false, {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      // Asked again while stopping: the second ends the run at once, by that
+      // signal, after the record's write and before the count.
+      {"SIGINT, then SIGTERM", false, {writeWaits}, kSignal, SIGINT, "", -SIGTERM, 1, false, false,
+       SIGTERM},
       // The signal comes during the read of the block after the counted
       // one: that block is listed, and the lines gathered so far go out.
       {"SIGTERM, list", true, {"pread64:delay_exit=1000000:when=2"}, kSignal, SIGTERM,
@@ -295,6 +300,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
     std::string seen;
     if (tool > 0 && row.act == kSignal) {
       kill(tool, row.signal);
+      if (row.secondSignal != 0) kill(tool, row.secondSignal);
     } else if (tool > 0) {
       OtherProcess other([&](int to) {
         if (row.act == kTruncate) return truncate(bin.c_str(), 0) == 0 && write(to, "t", 1) == 1;
