@@ -56,6 +56,12 @@ int main(int argc, char** argv) {
   BinWriter(&bigCount).prologue(1).texture("a").word(51).word(0x7fffffff).word(1).word(2).word(3)
       .word(4).texture("b").endBlock();
   BinWriter(&notBin).prologue(0, 21).texture("abc").endBlock();
+  // The length query just before the first record's write, as a clean run
+  // of the rename makes it.
+  const size_t lengthQuery =
+      velkor::runOnBytes(example, velkor::renameRequest("brick01", "b"), {}).state->kinds.find("zw") + 1;
+  // Longer than the read buffer: its second read lands mid-walk.
+  const std::vector<uint8_t> twoReads = velkor::makeTestFile().bytes;
 
   struct Seed {
     const char* name;
@@ -74,6 +80,10 @@ int main(int argc, char** argv) {
                                        velkor::kFuzzStretch | velkor::kFuzzStretchLater | 5)},
       {"fault", encodeFuzzCase("brick01", "b", example, velkor::kFuzzFirstFault + 4, 7,
                                velkor::kFuzzStretch | 3)},
+      {"fault-length-query", encodeFuzzCase("brick01", "b", example,
+                                            static_cast<uint8_t>(velkor::kFuzzFirstFault + lengthQuery - 1))},
+      {"fault-second-read", encodeFuzzCase("abc", "d", twoReads, velkor::kFuzzFirstFault + 2)},
+      {"old-name-17", encodeFuzzCase("abcdefghijklmnopq", "x", everyKind())},
   };
   bool ok = true;
   for (const Seed& s : seeds) ok = writeSeed(dir, s.name, s.input) && ok;
