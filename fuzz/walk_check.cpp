@@ -17,8 +17,6 @@
 namespace velkor {
 namespace {
 
-constexpr char kPath[] = "t.bin";
-
 // ---- The layout, walked a second time, as simply as possible ----------
 //
 // This is the yardstick for the tool's own walk: it works on the whole file
@@ -108,7 +106,7 @@ std::string stopLine(const Reference& ref) {
   char line[96];
   switch (ref.stop) {
     case Stop::kNotBin:
-      return std::string(kPath) + " is not a valid BIN file\n";
+      return std::string(kTestPath) + " is not a valid BIN file\n";
     case Stop::kEndBlock:
     case Stop::kWhole:
       return "";
@@ -154,10 +152,7 @@ std::string describe(const char* what, const Run& run) {
 // ---- The properties ----------------------------------------------------
 
 std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) {
-  RunRequest request;
-  request.mode = RunMode::kList;
-  request.binPath = kPath;
-  Run run = runOnce(c, request, runOn);
+  Run run = runOnce(c, listRequest(), runOn);
 
   if (run.state->closes != 1) return describe("list: the file was not closed exactly once", run);
   if (run.state->data != c.file) return describe("list: the file changed", run);
@@ -178,7 +173,7 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
   }
 
   // A failed read: what was listed before it, then the failure.
-  static const std::string kUnableToRead = std::string("Unable to read ") + kPath + "\n";
+  static const std::string kUnableToRead = std::string("Unable to read ") + kTestPath + "\n";
   if (run.status != 1) return describe("list: a failed read ended with status 0", run);
   const std::string& out = run.output;
   if (out.size() < kUnableToRead.size() ||
@@ -195,12 +190,7 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
 }
 
 std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn) {
-  RunRequest request;
-  request.mode = RunMode::kRename;
-  request.binPath = kPath;
-  request.oldRawName = c.oldName;
-  request.newRawName = c.newName;
-  Run run = runOnce(c, request, runOn);
+  Run run = runOnce(c, renameRequest(c.oldName, c.newName), runOn);
 
   // The file as a clean run leaves it, and where it may differ.
   std::vector<uint8_t> expected = c.file;
@@ -254,13 +244,9 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
     ++next;
   }
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
-  if (data != written) {
-    for (size_t i = 0; i < data.size(); ++i) {
-      if (data[i] != written[i])
-        return describe(("rename: byte " + std::to_string(i) + " is not as the writes left it").c_str(),
-                        run);
-    }
-  }
+  const size_t differs = std::mismatch(data.begin(), data.end(), written.begin()).first - data.begin();
+  if (differs != data.size())
+    return describe(("rename: byte " + std::to_string(differs) + " is not as the writes left it").c_str(), run);
   // Whatever reached the file is flushed, unless the flush itself failed.
   if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.fault.at - 1] == 'f'))
     return describe("rename: bytes written were never flushed", run);
