@@ -128,18 +128,14 @@ int stopStatus(const Reference& ref) {
 
 // ---- Running the tool --------------------------------------------------
 
-struct Run {
-  int status = -1;
-  std::string output;
-  std::shared_ptr<FileState> state;
-  bool faulted = false;  // the failing operation was reached
+struct Run : RunOutcome {
+  bool faulted;  // the failing operation was reached
 };
 
 Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
   RunOutcome outcome = runOn(c.file, request, c.fault);
-  Run run{outcome.status, std::move(outcome.output), std::move(outcome.state)};
-  run.faulted = c.fault.at > 0 && run.state->operations() >= c.fault.at;
-  return run;
+  const bool faulted = c.fault.at > 0 && outcome.state->operations() >= c.fault.at;
+  return Run{std::move(outcome), faulted};
 }
 
 std::string describe(const char* what, const Run& run) {

@@ -17,8 +17,8 @@
 namespace velkor {
 
 std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  const std::string text = readText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 std::string readText(const std::string& path) {
