@@ -200,38 +200,37 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
 
   const std::vector<uint8_t>& data = run.state->data;
   if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
-  // Every write is one whole matching texture record, at its own offset,
+  // Every write is the whole name field of one matching texture, where it lies,
   // once, in file order, or the repair of one that the system cut short:
-  // the part it took, at the same offset, right after, with the bytes that
-  // were there. Nothing else is ever written. The file then holds the new
+  // the part it took, put back right after with the bytes that were there,
+  // in writes that each go on where the system cut the last one. Nothing else is
+  // ever written. The file then holds the new
   // record where a write succeeded, and where one failed, the bytes it
   // still passed on, put back by the repair.
   const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
-  size_t recordWrites = 0;
-  for (size_t i = 0; i < run.state->writeLog.size(); ++i) {
-    const WriteRequest& w = run.state->writeLog[i];
-    recordWrites += !(i > 0 && run.state->writeLog[i - 1].offset == w.offset &&
-                      w.length <= run.state->writeLog[i - 1].length);
+  const std::vector<WriteRequest>& log = run.state->writeLog;
+  std::vector<bool> repairs(log.size());
+  for (size_t i = 1, cut = 0; i < log.size(); ++i) {
+    const WriteRequest &w = log[i], &last = log[i - 1], &c0 = log[cut];
+    const uint64_t end = w.offset + w.length;
+    repairs[i] = i - 1 == cut ? w.offset == c0.offset && w.length <= c0.length
+                              : w.offset > last.offset && end == last.offset + last.length;
+    if (!repairs[i]) cut = i;
   }
-  const size_t goodWrites = recordWrites - writeFailed;
+  const size_t goodWrites = std::count(repairs.begin(), repairs.end(), false) - writeFailed;
   std::vector<uint8_t> written = c.file;
   size_t recordsSeen = 0;
   size_t next = 0;
-  const WriteRequest* previous = nullptr;
-  for (const WriteRequest& w : run.state->writeLog) {
-    // (A failing write may even have passed on all its bytes: the repair
-    // then puts all of them back.)
-    const bool repair = previous && previous->offset == w.offset && w.length <= previous->length;
-    previous = &w;
-    if (repair) {
+  for (size_t i = 0; i < log.size(); ++i) {
+    const WriteRequest& w = log[i];
+    if (repairs[i]) {
       std::memcpy(&written[w.offset], &c.file[w.offset], w.length);
       continue;
     }
-    while (next < matches.size() && matches[next] - kRawNameOffset < w.offset) ++next;
-    if (next == matches.size() || matches[next] - kRawNameOffset != w.offset ||
-        w.length != kTextureRecordSize)
+    while (next < matches.size() && matches[next] < w.offset) ++next;
+    if (next == matches.size() || matches[next] != w.offset || w.length != kRawNameFieldSize)
       return describe(("rename: a write of " + std::to_string(w.length) + " bytes at " +
-                       std::to_string(w.offset) + " is not one matching record")
+                       std::to_string(w.offset) + " is not one matching name field")
                           .c_str(),
                       run);
     const size_t passed =

@@ -413,15 +413,19 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
     const std::vector<uint8_t>* file = nullptr;  // fifty, if not given
     int status = 1;
   } rows[] = {
-      // The 42nd record (at 1,008) crosses the limit.
+      // Stores never grow the file: a limit below its length keeps none out.
       {"file-size limit", {Output::kFile, 1024}, tool + rename,
-       "Unable to write a.bin\nRenamed 41 blocks\n", "", 41},
+       "Found unknown f block at 4c4, leaving\nRenamed 50 blocks\n", "", 50, nullptr, 0},
       // The listing's first write takes 1,024 bytes, the next none.
       {"file-size limit on the listing", {Output::kFile, 1024}, tool + " a.bin", listing.substr(0, 1024),
        "", 0},
       {"output read-write onto the file", {}, tool + rename + " 1<>a.bin", "", "Unable to open a.bin\n",
        0},
       {"output appended to the file", {}, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 0},
+      {"appended through a symbolic link", {}, "ln -s a.bin l.bin; " + tool + " l.bin >>a.bin", "",
+       "Unable to open l.bin\n", 0},
+      {"refusals appended", {}, tool + " a.bin x >>a.bin;" + tool + " a.bin x 0123456789abcdef >>a.bin",
+       "", std::string(kUsage) + "New RAW name is too long.\n", 0},
       // Standard error is the file too: nothing is said at all.
       {"output and error onto the file", {}, "{ " + tool + rename + " 1<>a.bin 2>&1; }", "", "", 0},
       {"output onto a full device", {}, tool + " a.bin >/dev/full", "", "", 0},

@@ -33,11 +33,11 @@ std::vector<uint8_t> manyTextures() {
 }
 
 FuzzCase renameCase(const std::vector<uint8_t>& file, const char* oldName, int64_t failAt = 0,
-                    size_t accepts = 0) {
+                    size_t accepts = 0, size_t repairAccepts = 0) {
   FuzzCase c;
   c.oldName = oldName;
   c.newName = "xy";
-  c.fault = {failAt, accepts};
+  c.fault = {failAt, accepts, 0, 0, 0, repairAccepts};
   c.file = file;
   return c;
 }
@@ -85,6 +85,7 @@ TEST(RealFileFaults, NamedPoints) {
     std::string output;  // what the output starts with
     bool untouched;
     int64_t flushes;
+    size_t repairAccepts = 0;  // the repair of the failing write is cut short too
   } cases[] = {
       {"size query", many, "abc", 'z', 1, 0, "Unable to read t.bin\n", true, 0},
       // One read fills the buffer with the version and the rest of the prologue.
@@ -100,6 +101,8 @@ TEST(RealFileFaults, NamedPoints) {
        "Unable to write t.bin\nRenamed 0 blocks\n", true, 1},
       {"second write cut short", many, "abc", 'w', 2, 6,
        "Unable to write t.bin\nRenamed 1 blocks\n", false, 1},
+      {"second write cut short, and its repair", many, "abc", 'w', 2, 6,
+       "Unable to write t.bin\nRenamed 1 blocks\n", false, 1, 1},
       {"last write refused", many, "abc", 'w', -1, 0, "Unable to write t.bin\nRenamed ", false, 1},
       // After the walk and its own message, before the count of every rename.
       {"flush", many, "abc", 'f', 1, 0, "Unable to write t.bin\n" + renamedAll, false, 1},
@@ -121,12 +124,13 @@ TEST(RealFileFaults, NamedPoints) {
     }
     ASSERT_TRUE(c.kind == 0 || at != std::string::npos) << kinds;
     const int64_t failAt = c.kind == 0 ? 0 : static_cast<int64_t>(at) + 1;
-    RunOutcome r = runOnRealFile(c.file, request, {failAt, c.accepts});
+    RunOutcome r = runOnRealFile(c.file, request, {failAt, c.accepts, 0, 0, 0, c.repairAccepts});
     EXPECT_EQ(r.status, c.kind == 0 ? 0 : 1);
     EXPECT_EQ(r.output.compare(0, c.output.size(), c.output), 0) << r.output.substr(0, 200);
     EXPECT_EQ(r.state->data == c.file, c.untouched);
     EXPECT_EQ(r.state->flushes, c.flushes);
-    EXPECT_EQ(checkRun(renameCase(c.file, c.oldName ? c.oldName : "abc", failAt, c.accepts),
+    EXPECT_EQ(checkRun(renameCase(c.file, c.oldName ? c.oldName : "abc", failAt, c.accepts,
+                                  c.repairAccepts),
                        runOnRealFile),
               "");
   }

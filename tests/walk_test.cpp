@@ -83,6 +83,7 @@ std::vector<Scenario> scenarios() {
   std::vector<uint8_t> twoAbc;
   BinWriter(&twoAbc).prologue(0).texture("abc").texture("abd").texture("abc").endBlock();
   const std::vector<uint8_t> twoNoEnd = binOf([](BinWriter& w) { w.prologue(0).texture("a").texture("b"); });
+  const std::vector<uint8_t> cutRecord(twoNoEnd.begin(), twoNoEnd.end() - 4);
   std::vector<uint8_t> full16;
   BinWriter(&full16).prologue(0).texture("abcdefghijklmnop").endBlock();
   std::vector<uint8_t> trailing;
@@ -163,6 +164,12 @@ std::vector<Scenario> scenarios() {
        "Found texture: a\nFound texture: b\nFound incomplete block at 44, leaving\n", 1, {0, 0, 0, 24}},
       {"cut after its length was read, rename", twoNoEnd, renameRequest("b", "c"),
        "Found incomplete block at 44, leaving\nRenamed 1 blocks\n", 1, {0, 0, 0, 24}},
+      {"cut within the last texture record", cutRecord, listRequest(),
+       "Found texture: a\nFound incomplete block at 2c, leaving\n", 1, {0, 0, 0, 28}},
+      // Cut short within the name field just before it is written (the
+      // size query before the write is operation 3): nothing is written.
+      {"cut within the name before its write", workedExample(), renameRequest("abc", "x"),
+       "Unable to write t.bin\nRenamed 0 blocks\n", 1, {0, 0, 0, -12, 3}},
   };
 }
 
@@ -253,8 +260,8 @@ TEST(Walk, LargeFileRenameMatchesRecordByRecordResult) {
   EXPECT_FALSE(r.state->writtenSinceFlush);
   ASSERT_EQ(r.state->writeLog.size(), renamed.size());
   for (size_t i = 0; i < renamed.size(); ++i) {
-    EXPECT_EQ(r.state->writeLog[i].offset, renamed[i] - kRawNameOffset);
-    EXPECT_EQ(r.state->writeLog[i].length, kTextureRecordSize);
+    EXPECT_EQ(r.state->writeLog[i].offset, renamed[i]);
+    EXPECT_EQ(r.state->writeLog[i].length, kRawNameFieldSize);
   }
 }
 

@@ -50,9 +50,11 @@ bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
 
 bool FaultyFile::writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) {
   state_->writeLog.push_back({offset, n});
-  const bool failing = fails('w');
+  const Fault& fault = state_->fault;
+  const bool repairCut = fault.repairAccepts > 0 && fault.at > 0 && state_->operations() == fault.at;
+  const bool failing = fails('w') || repairCut;
   *written = 0;
-  const size_t passed = failing ? std::min(n, state_->fault.writeAccepts) : n;
+  const size_t passed = !failing ? n : std::min(n, repairCut ? fault.repairAccepts : fault.writeAccepts);
   const bool ok = passed == 0 || inner_->writeAt(offset, buf, passed, written);
   if (*written > 0) state_->writtenSinceFlush = true;
   return ok && !failing;
@@ -60,7 +62,7 @@ bool FaultyFile::writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* 
 
 bool FaultyFile::size(uint64_t* size) {
   if (fails('z') || !inner_->size(size)) return false;
-  *size += state_->fault.sizeSaysMore;
+  if (state_->operations() >= state_->fault.sizeFrom) *size += state_->fault.sizeSaysMore;
   return true;
 }
 

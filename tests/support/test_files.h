@@ -28,8 +28,13 @@ struct Fault {
   size_t writeAccepts = 0;  // a failing write still passes these on (capped at its size)
   size_t readKeeps = 0;     // a failing read still reads these first (capped at its size)
   // size() says the file is this much longer than it is, as when another
-  // program cut it short after the run learned its length.
-  uint64_t sizeSaysMore = 0;
+  // program cut it short after the run learned its length (negative: this
+  // much shorter, as when it cuts it short now), from operation sizeFrom on.
+  int64_t sizeSaysMore = 0;
+  int64_t sizeFrom = 0;
+  // The write right after the failing one, its repair, passes only these on,
+  // and fails (0: it does not).
+  size_t repairAccepts = 0;
 };
 
 // Shared between a test and its file, so that it outlives the file.
