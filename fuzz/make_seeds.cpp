@@ -27,17 +27,9 @@ std::vector<uint8_t> cut(std::vector<uint8_t> b, size_t n) {
   return b;
 }
 
-bool writeSeed(const std::string& dir, const char* name, const std::vector<uint8_t>& input) {
-  const std::string path = dir + "/" + name;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    std::perror(path.c_str());
-    return false;
-  }
-  bool ok = std::fwrite(input.data(), 1, input.size(), f) == input.size();
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) std::fprintf(stderr, "velkor_fuzz_seeds: could not write %s\n", path.c_str());
-  return ok;
+// Writes one seed; an error ends the program with its reason.
+void writeSeed(const std::string& dir, const std::string& name, const std::vector<uint8_t>& input) {
+  velkor::writeFile(dir + "/" + name, input);
 }
 
 }  // namespace
@@ -56,6 +48,12 @@ int main(int argc, char** argv) {
   BinWriter(&bigCount).prologue(1).texture("a").word(51).word(0x7fffffff).word(1).word(2).word(3)
       .word(4).texture("b").endBlock();
   BinWriter(&notBin).prologue(0, 21).texture("abc").endBlock();
+  // The length query just before the first record's write, as a clean run
+  // of the rename makes it.
+  const size_t lengthQuery =
+      velkor::runOnBytes(example, velkor::renameRequest("brick01", "b"), {}).state->kinds.find("zw") + 1;
+  // Longer than the read buffer: its second read lands mid-walk.
+  const std::vector<uint8_t> twoReads = velkor::makeTestFile().bytes;
 
   struct Seed {
     const char* name;
@@ -74,9 +72,12 @@ int main(int argc, char** argv) {
                                        velkor::kFuzzStretch | velkor::kFuzzStretchLater | 5)},
       {"fault", encodeFuzzCase("brick01", "b", example, velkor::kFuzzFirstFault + 4, 7,
                                velkor::kFuzzStretch | 3)},
+      {"fault-length-query", encodeFuzzCase("brick01", "b", example,
+                                            static_cast<uint8_t>(velkor::kFuzzFirstFault + lengthQuery - 1))},
+      {"fault-second-read", encodeFuzzCase("abc", "d", twoReads, velkor::kFuzzFirstFault + 2)},
+      {"old-name-17", encodeFuzzCase("abcdefghijklmnopq", "x", everyKind())},
   };
-  bool ok = true;
-  for (const Seed& s : seeds) ok = writeSeed(dir, s.name, s.input) && ok;
+  for (const Seed& s : seeds) writeSeed(dir, s.name, s.input);
 
   // Each kind of block with its type word 12, 8 or 16 bytes before the end
   // of the first read buffer, so that its head or record lies across it.
@@ -108,11 +109,9 @@ int main(int argc, char** argv) {
       k.put(w);
       w.texture("abc").endBlock();
       const std::string name = std::string("edge-") + k.name + "-" + std::to_string(e.before);
-      ok = writeSeed(dir, name.c_str(),
-                     encodeFuzzCase("abc", "x", file, velkor::kFuzzNoFault, 0,
-                                    static_cast<uint8_t>(velkor::kFuzzStretch | e.stretch))) &&
-           ok;
+      writeSeed(dir, name, encodeFuzzCase("abc", "x", file, velkor::kFuzzNoFault, 0,
+                                          static_cast<uint8_t>(velkor::kFuzzStretch | e.stretch)));
     }
   }
-  return ok ? 0 : 1;
+  return 0;
 }

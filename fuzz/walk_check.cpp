@@ -17,8 +17,6 @@
 namespace velkor {
 namespace {
 
-constexpr char kPath[] = "t.bin";
-
 // ---- The layout, walked a second time, as simply as possible ----------
 //
 // This is the yardstick for the tool's own walk: it works on the whole file
@@ -108,7 +106,7 @@ std::string stopLine(const Reference& ref) {
   char line[96];
   switch (ref.stop) {
     case Stop::kNotBin:
-      return std::string(kPath) + " is not a valid BIN file\n";
+      return std::string(kTestPath) + " is not a valid BIN file\n";
     case Stop::kEndBlock:
     case Stop::kWhole:
       return "";
@@ -130,18 +128,14 @@ int stopStatus(const Reference& ref) {
 
 // ---- Running the tool --------------------------------------------------
 
-struct Run {
-  int status = -1;
-  std::string output;
-  std::shared_ptr<FileState> state;
-  bool faulted = false;  // the failing operation was reached
+struct Run : RunOutcome {
+  bool faulted;  // the failing operation was reached
 };
 
 Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
-  RunOutcome outcome = runOn(c.file, request, c.failAt, c.failingWriteAccepts);
-  Run run{outcome.status, std::move(outcome.output), std::move(outcome.state)};
-  run.faulted = c.failAt > 0 && run.state->operations() >= c.failAt;
-  return run;
+  RunOutcome outcome = runOn(c.file, request, c.fault);
+  const bool faulted = c.fault.at > 0 && outcome.state->operations() >= c.fault.at;
+  return Run{std::move(outcome), faulted};
 }
 
 std::string describe(const char* what, const Run& run) {
@@ -154,10 +148,7 @@ std::string describe(const char* what, const Run& run) {
 // ---- The properties ----------------------------------------------------
 
 std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) {
-  RunRequest request;
-  request.mode = RunMode::kList;
-  request.binPath = kPath;
-  Run run = runOnce(c, request, runOn);
+  Run run = runOnce(c, listRequest(), runOn);
 
   if (run.state->closes != 1) return describe("list: the file was not closed exactly once", run);
   if (run.state->data != c.file) return describe("list: the file changed", run);
@@ -178,7 +169,7 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
   }
 
   // A failed read: what was listed before it, then the failure.
-  static const std::string kUnableToRead = std::string("Unable to read ") + kPath + "\n";
+  static const std::string kUnableToRead = std::string("Unable to read ") + kTestPath + "\n";
   if (run.status != 1) return describe("list: a failed read ended with status 0", run);
   const std::string& out = run.output;
   if (out.size() < kUnableToRead.size() ||
@@ -195,12 +186,7 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
 }
 
 std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn) {
-  RunRequest request;
-  request.mode = RunMode::kRename;
-  request.binPath = kPath;
-  request.oldRawName = c.oldName;
-  request.newRawName = c.newName;
-  Run run = runOnce(c, request, runOn);
+  Run run = runOnce(c, renameRequest(c.oldName, c.newName), runOn);
 
   // The file as a clean run leaves it, and where it may differ.
   std::vector<uint8_t> expected = c.file;
@@ -220,7 +206,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // were there. Nothing else is ever written. The file then holds the new
   // record where a write succeeded, and where one failed, the bytes it
   // still passed on, put back by the repair.
-  const bool writeFailed = run.faulted && run.state->kinds[c.failAt - 1] == 'w';
+  const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
   size_t recordWrites = 0;
   for (size_t i = 0; i < run.state->writeLog.size(); ++i) {
     const WriteRequest& w = run.state->writeLog[i];
@@ -249,20 +235,16 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                           .c_str(),
                       run);
     const size_t passed =
-        recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.failingWriteAccepts);
+        recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.fault.writeAccepts);
     std::memcpy(&written[w.offset], &expected[w.offset], passed);
     ++next;
   }
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
-  if (data != written) {
-    for (size_t i = 0; i < data.size(); ++i) {
-      if (data[i] != written[i])
-        return describe(("rename: byte " + std::to_string(i) + " is not as the writes left it").c_str(),
-                        run);
-    }
-  }
+  const size_t differs = std::mismatch(data.begin(), data.end(), written.begin()).first - data.begin();
+  if (differs != data.size())
+    return describe(("rename: byte " + std::to_string(differs) + " is not as the writes left it").c_str(), run);
   // Whatever reached the file is flushed, unless the flush itself failed.
-  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.failAt - 1] == 'f'))
+  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.fault.at - 1] == 'f'))
     return describe("rename: bytes written were never flushed", run);
 
   if (!run.faulted) {
@@ -350,8 +332,8 @@ bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out) {
   size_t left = size - kFuzzHeaderSize;
   out->oldName = takeName(&p, &left, data[0] % 20);
   out->newName = takeName(&p, &left, data[1] % 16);
-  out->failAt = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
-  out->failingWriteAccepts = data[3] % 64;
+  out->fault.at = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
+  out->fault.writeAccepts = data[3] % 64;
   out->file.assign(p, p + left);
   if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63, data[4] & kFuzzStretchLater);
   return true;

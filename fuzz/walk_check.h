@@ -40,8 +40,7 @@ constexpr uint8_t kFuzzStretchLater = 0x40;
 struct FuzzCase {
   std::string oldName;
   std::string newName;     // at most 15 bytes
-  int64_t failAt = 0;      // 0: nothing fails
-  size_t failingWriteAccepts = 0;
+  Fault fault;             // of operations and writes alone
   std::vector<uint8_t> file;  // as the tool sees it, stretched if asked
 };
 
@@ -60,7 +59,7 @@ std::vector<uint8_t> encodeFuzzCase(const std::string& oldName, const std::strin
 // string if every property held, or else a description of the first that
 // did not.
 using RunOnFile = RunOutcome (*)(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                                 int64_t failAt, size_t failingWriteAccepts);
+                                 const Fault& fault);
 std::string checkRun(const FuzzCase& c, RunOnFile runOn, bool list = true);
 
 // checkRun on the decoded input, in memory.

@@ -8,10 +8,6 @@
 namespace velkor {
 namespace {
 
-const char kUsage[] =
-    "To view texture names, supply 1 parameter: BIN name\n"
-    "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\n";
-
 struct Parsed {
   ParsedCommandLine result;
   std::string printed;
@@ -24,17 +20,6 @@ Parsed parse(std::vector<const char*> args) {
   p.result = parseCommandLine(static_cast<int>(args.size()), args.data(), out.stream());
   p.printed = out.text();
   return p;
-}
-
-TEST(CommandLine, WrongNumberOfParametersPrintsUsage) {
-  const std::vector<std::vector<const char*>> cases = {
-      {}, {"a.bin", "old"}, {"a.bin", "old", "new", "extra"}, {"a", "b", "c", "d", "e"}};
-  for (const auto& args : cases) {
-    Parsed p = parse(args);
-    EXPECT_FALSE(p.result.accepted) << args.size();
-    EXPECT_EQ(p.result.status, 1);
-    EXPECT_EQ(p.printed, kUsage);
-  }
 }
 
 // One parameter lists, three rename; the new name's length is checked

@@ -8,11 +8,14 @@
 // VELKOR_NATIVE=0  the program is not a native POSIX one: cases that depend
 //                  on POSIX files (FIFOs, flock) are skipped
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +23,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "binfile/platform_file.h"
 #include "support/test_support.h"
 
 namespace velkor {
@@ -38,10 +43,22 @@ bool nativeProgram() { return envOr("VELKOR_NATIVE", "1") == "1"; }
 
 std::string toolCommand() { return envOr("VELKOR_COMMAND", shellQuote(VELKOR_BINARY)); }
 
+constexpr uid_t kNobody = 65534;
+
 struct Result {
   int status = -1;
   std::string out;
   std::string err;
+};
+
+// How sh is started: standard output into .stdout, closed, a pipe whose
+// reader has gone, or a pipe that its reader (which copies it to .stdout)
+// set not to block; a file-size limit (ulimit -f; 0: none); as nobody.
+enum class Output { kFile, kClosed, kBrokenPipe, kNonBlockingPipe };
+struct Start {
+  Output output = Output::kFile;
+  rlim_t fileSizeLimit = 0;
+  bool asNobody = false;
 };
 
 class EndToEnd : public testing::Test {
@@ -49,25 +66,69 @@ class EndToEnd : public testing::Test {
   void SetUp() override {
     scratch_ = std::make_unique<ScratchDir>();
     dir_ = scratch_->path();
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);  // a run as nobody reaches it
   }
   void TearDown() override { scratch_.reset(); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
+  // Runs `command` by sh in the scratch folder, standard output and error
+  // into .stdout and .stderr there (unless the command redirects them),
+  // standard input empty. Returns the wait status.
+  int shell(const std::string& command, const Start& how = {}) {
+    const std::string cmd = "cd " + shellQuote(dir_) + " && " + command;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return -1;
+    std::unique_ptr<OtherProcess> reader;
+    if (how.output == Output::kNonBlockingPipe) {
+      if (fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK) != 0) return -1;
+      reader = std::make_unique<OtherProcess>([&](int) {
+        close(pipeEnds[1]);
+        usleep(200000);  // the pipe fills, and the tool meets EAGAIN
+        std::string got;
+        char chunk[4096];
+        for (ssize_t n; (n = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+        writeFile(path(".stdout"), std::vector<uint8_t>(got.begin(), got.end()));
+        return true;
+      });
+    }
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+      close(pipeEnds[0]);        // the reader is gone before the tool starts
+      const int out = open(path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(path(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = open("/dev/null", O_RDONLY);
+      const struct rlimit limit = {how.fileSizeLimit, how.fileSizeLimit};
+      if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0 ||
+          dup2(how.output >= Output::kBrokenPipe ? pipeEnds[1] : out, 1) < 0 ||
+          (how.fileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
+          (how.asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 ||
+                            setuid(kNobody) != 0))) {
+        _exit(99);
+      }
+      if (how.output == Output::kClosed) close(1);
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(98);
+    }
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    int w = -1;
+    if (pid <= 0 || waitpid(pid, &w, 0) != pid) w = -1;
+    reader.reset();  // once it has copied every byte
+    return w;
+  }
+
   // Runs the tool in the scratch folder, so that names are given as typed.
-  Result run(const std::vector<std::string>& args) {
-    std::string cmd = "cd " + shellQuote(dir_) + " && " + toolCommand();
+  Result run(const std::vector<std::string>& args, const Start& how = {}) {
+    std::string cmd = toolCommand();
     for (const std::string& a : args) cmd += " " + shellQuote(a);
-    cmd += " >" + shellQuote(path(".stdout")) + " 2>" + shellQuote(path(".stderr")) + " </dev/null";
     Result r;
-    int w = std::system(cmd.c_str());
+    const int w = shell(cmd, how);
     r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    std::vector<uint8_t> out = readFile(path(".stdout"));
-    r.out.assign(out.begin(), out.end());
-    std::vector<uint8_t> err = readFile(path(".stderr"));
-    r.err.assign(err.begin(), err.end());
-    std::remove(path(".stdout").c_str());
-    std::remove(path(".stderr").c_str());
+    r.out = readText(path(".stdout"));
+    r.err = readText(path(".stderr"));
     if (envOr("VELKOR_CRLF", "0") == "1") {
       std::string lf;
       for (size_t i = 0; i < r.out.size(); ++i) {
@@ -107,9 +168,9 @@ std::vector<Case> cases() {
       {"no parameters", example, {}, kUsage, 1, {}},
       {"two parameters", example, {"a.bin", "brick01"}, kUsage, 1, {}},
       {"four parameters", example, {"a.bin", "brick01", "x", "y"}, kUsage, 1, {}},
+      {"five parameters", example, {"a", "b", "c", "d", "e"}, kUsage, 1, {}},
       {"new name too long, file missing", example, {"missing.bin", "a", "abcdefghijklmnop"},
        "New RAW name is too long.\n", 1, {}},
-      {"missing file", example, {"missing.bin"}, "Unable to open missing.bin\n", 1, {}},
       {"wildcard is a literal name", example, {"*.bin"}, "Unable to open *.bin\n", 1, {}},
       {"list", example, {"a.bin"},
        "Found texture: brick01\nFound texture: wall_stone\nFound texture: brick01\n"
@@ -153,23 +214,53 @@ TEST_F(EndToEnd, Cases) {
   }
 }
 
-// What is not a regular file is refused, without waiting for a writer.
-TEST_F(EndToEnd, DirectoryAndFifoAreRefused) {
+bool makeSocket(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);  // the socket file stays
+  return ok;
+}
+
+// What is not a regular file that the user may write is refused in both
+// modes, without waiting for a writer, and the file beside it is left as it
+// was. (The file is always opened for writing, even to list it.)
+TEST_F(EndToEnd, WhatCannotBeHeldIsRefused) {
   struct Row {
     const char* name;
-    int (*make)(const char* path);
+    const char* arg;  // relative to the scratch folder, or absolute
+    // Puts the thing at the path; returns false if the system cannot.
+    bool (*make)(const std::string& full);
     bool posixOnly;
+    bool asNobody;  // root may write any file, whatever its mode
   } rows[] = {
-      {"d.bin", [](const char* p) { return mkdir(p, 0755); }, false},
-      {"p.bin", [](const char* p) { return mkfifo(p, 0644); }, true},
+      {"missing file", "missing.bin", nullptr, false, false},
+      {"directory", "d.bin", [](const std::string& p) { return mkdir(p.c_str(), 0755) == 0; }, false,
+       false},
+      {"FIFO", "p.bin", [](const std::string& p) { return mkfifo(p.c_str(), 0644) == 0; }, true, false},
+      {"socket", "s.bin", makeSocket, true, false},
+      {"character device", "/dev/null", nullptr, true, false},
+      {"a regular file taken as a folder", "f.bin/", nullptr, true, false},
+      {"a file the user may only read", "f.bin",
+       [](const std::string& p) { return chmod(p.c_str(), 0444) == 0; }, true, true},
   };
+  writeFile(path("f.bin"), exampleBinFile());
   for (const Row& row : rows) {
-    if (row.posixOnly && !nativeProgram()) continue;  // FIFOs are POSIX files
+    if (row.posixOnly && !nativeProgram()) continue;  // POSIX files, or users
+    if (row.asNobody && geteuid() != 0) continue;     // the user may write any file they own
     SCOPED_TRACE(row.name);
-    ASSERT_EQ(row.make(path(row.name).c_str()), 0);
-    Result r = run({row.name});  // a hang here fails the test by its timeout
-    EXPECT_EQ(r.out, std::string("Unable to open ") + row.name + "\n");
-    EXPECT_EQ(r.status, 1);
+    const std::string full = row.arg[0] == '/' ? row.arg : path(row.arg);
+    ASSERT_TRUE(!row.make || row.make(full));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{row.arg}, std::vector<std::string>{row.arg, "brick01", "b"}}) {
+      Result r = run(args, {Output::kFile, 0, row.asNobody});  // a hang fails by the timeout
+      EXPECT_EQ(r.out, std::string("Unable to open ") + row.arg + "\n");
+      EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(readFile(path("f.bin")), exampleBinFile());
   }
 }
 
@@ -208,220 +299,149 @@ TEST_F(EndToEnd, OffsetsPastFourGiB) {
   EXPECT_EQ(static_cast<uint64_t>(st.st_size), farName + 16 + 4);
 }
 
-// True when this process may take a write lease on the file at `path`
-// (leases enabled, a file system that has them, the user owns the file).
-bool leaseOnFilePossible(const std::string& path) {
-  int fd = open(path.c_str(), O_RDWR);
-  bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-  if (fd >= 0) close(fd);  // and with it the lease
-  return ok;
+// A descriptor of the file at `path` that holds `lock` (a flock, a lockf
+// record lock, or none: 0), closed when let go; nullptr if it cannot.
+std::shared_ptr<void> heldHere(const std::string& path, int (*lock)(int fd)) {
+  std::shared_ptr<int> fd(new int(open(path.c_str(), O_RDWR)), [](int* held) {
+    if (*held >= 0) close(*held);
+    delete held;
+  });
+  return *fd >= 0 && (!lock || lock(*fd) == 0) ? fd : nullptr;
 }
 
-// A lock that another program holds on the file, a flock or a record lock
-// (fcntl, lockf), keeps the tool off it, and so does merely having it open
-// where the tool can take a lease; once let go, the tool renames.
-TEST_F(EndToEnd, FileLockedByAnotherProgramIsRefusedAndUntouched) {
+// The same flock, held by a process of its own.
+std::shared_ptr<void> heldThere(const std::string& path, int operation) {
+  auto other = std::make_shared<OtherProcess>([&](int to) {
+    int fd = open(path.c_str(), O_RDONLY);
+    return fd >= 0 && flock(fd, operation | LOCK_NB) == 0 && write(to, "y", 1) == 1;
+  });
+  return other->word() == "y" ? other : nullptr;
+}
+
+// Another holder of the file keeps the tool off it: a flock, shared or not,
+// a record lock (fcntl, lockf), another run of the tool, or merely having it
+// open where the tool can take a lease. A flock counts even where no lease
+// can be had, for a user who does not own the file. Once let go, the tool
+// renames.
+TEST_F(EndToEnd, FileHeldByAnotherProgramIsRefusedAndUntouched) {
   if (!nativeProgram()) GTEST_SKIP() << "flock, record locks and leases are the POSIX build's hold";
-  struct Lock {
+  struct Holder {
     const char* name;
-    int (*take)(int fd);
-    bool lease;
-  } locks[] = {
-      {"flock", [](int fd) { return flock(fd, LOCK_EX | LOCK_NB); }, false},
-      {"lockf", [](int fd) { return lockf(fd, F_TLOCK, 0); }, false},
-      {"open, no lock", [](int) { return 0; }, true},
+    std::function<std::shared_ptr<void>(const std::string& path)> hold;
+    bool lease;     // held only by the lease that the tool cannot take
+    bool asNobody;  // the file is another user's, writable by all
+  } holders[] = {
+      {"flock, exclusive", [](const std::string& p) { return heldThere(p, LOCK_EX); }, false, false},
+      {"flock, shared", [](const std::string& p) { return heldThere(p, LOCK_SH); }, false, false},
+      {"flock through another open, exclusive",
+       [](const std::string& p) { return heldHere(p, [](int fd) { return flock(fd, LOCK_EX | LOCK_NB); }); },
+       false, false},
+      {"flock through another open, shared",
+       [](const std::string& p) { return heldHere(p, [](int fd) { return flock(fd, LOCK_SH | LOCK_NB); }); },
+       false, false},
+      {"lockf", [](const std::string& p) { return heldHere(p, [](int fd) { return lockf(fd, F_TLOCK, 0); }); },
+       false, false},
+      {"another run of the tool", [](const std::string& p) {
+         return std::shared_ptr<void>(openPlatformFile(p.c_str()).release(),
+                                      [](void* f) { delete static_cast<PlatformFile*>(f); });
+       }, false, false},
+      {"open, no lock", [](const std::string& p) { return heldHere(p, nullptr); }, true, false},
+      {"flock, no lease for this user", [](const std::string& p) { return heldThere(p, LOCK_EX); }, false,
+       true},
   };
-  for (const Lock& lock : locks) {
-    SCOPED_TRACE(lock.name);
+  // The tool's open asks a lease holder for the file: the system tells the
+  // holder so with SIGIO.
+  signal(SIGIO, SIG_IGN);
+  for (const Holder& holder : holders) {
+    SCOPED_TRACE(holder.name);
     writeFile(path("a.bin"), exampleBinFile());
-    if (lock.lease && !leaseOnFilePossible(path("a.bin"))) {
-      std::printf("skipped row \"%s\": no lease on this file system\n", lock.name);
+    ASSERT_EQ(chmod(path("a.bin").c_str(), 0666), 0);
+    if ((holder.lease && !leaseOnFilePossible(path("a.bin"))) || (holder.asNobody && geteuid() != 0)) {
+      std::printf("skipped row \"%s\": no lease here, or no other user to be\n", holder.name);
       continue;
     }
-    writeFile(path("a.bin"), exampleBinFile());
-    int fd = open(path("a.bin").c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(lock.take(fd), 0);
-    Result held = run({"a.bin", "brick01", "x"});
-    EXPECT_EQ(held.out, "Unable to open a.bin\n");
-    EXPECT_EQ(held.status, 1);
+    const Start how = {Output::kFile, 0, holder.asNobody};
+    {
+      std::shared_ptr<void> hold = holder.hold(path("a.bin"));
+      ASSERT_TRUE(hold);
+      for (const std::vector<std::string>& args :
+           {std::vector<std::string>{"a.bin"}, std::vector<std::string>{"a.bin", "brick01", "x"}}) {
+        Result held = run(args, how);
+        EXPECT_EQ(held.out, "Unable to open a.bin\n");
+        EXPECT_EQ(held.status, 1);
+      }
+    }
+    // Read once the holder has let go: an open while a lease is held would
+    // wait for it to be broken.
     EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
-    close(fd);
-    EXPECT_EQ(run({"a.bin", "brick01", "x"}).out, "Renamed 2 blocks\n");
+    EXPECT_EQ(run({"a.bin", "brick01", "x"}, how).out, "Renamed 2 blocks\n");
   }
 }
 
-// What the shell puts around the tool: a file-size limit, and standard
-// output redirected onto the BIN file itself (read-write and appending).
-// No signal ends the run, the status is 1, and every name is wholly old or
-// new: the record that crosses the limit is put back as it was.
+// What the shell puts around the tool: a file-size limit, standard output
+// onto the BIN file itself (read-write and appending), a device that takes
+// nothing, closed, or a pipe whose reader has gone. No signal ends the run,
+// the status is 1, nothing printed reaches the BIN file, renames are all
+// made whatever becomes of the output, and every name is wholly old or new:
+// the record that crosses the limit is put back as it was. A pipe set not
+// to block is waited on, and every byte of the listing arrives.
 TEST_F(EndToEnd, ShellLimitsAndRedirections) {
   if (!nativeProgram()) GTEST_SKIP() << "ulimit and redirections of a POSIX shell";
-  std::vector<uint8_t> fifty;
-  BinWriter w(&fifty);
+  std::vector<uint8_t> fifty, many;
+  BinWriter w(&fifty), m(&many);
   w.prologue(0);
-  std::string listing;
+  m.prologue(0);
+  std::string listing, manyListing;
   for (int i = 0; i < 50; ++i) {
     w.texture("brick01");
     listing += "Found texture: brick01\n";
   }
-  w.endBlock();
-  const std::string tool = toolCommand();
+  w.word(15);
+  for (int i = 0; i < 20000; ++i) {
+    m.texture("t" + std::to_string(i));
+    manyListing += "Found texture: t" + std::to_string(i) + "\n";
+  }
+  m.endBlock();
+  const std::string tool = toolCommand(), rename = " a.bin brick01 zzzzzzzzzzzzzzz";
   struct Row {
     const char* name;
-    rlim_t fileSizeLimit;  // bytes, as ulimit -f sets it; 0: none
-    std::string command;   // run by sh in the scratch folder
-    std::string out;       // what .stdout holds
+    Start how;
+    std::string command;  // run by sh in the scratch folder
+    std::string out;      // what .stdout holds
     std::string err;
-    int status;
     int renamed;  // of the first records
+    const std::vector<uint8_t>* file = nullptr;  // fifty, if not given
+    int status = 1;
   } rows[] = {
       // The 42nd record (at 1,008) crosses the limit.
-      {"file-size limit", 1024, tool + " a.bin brick01 zzzzzzzzzzzzzzz >.stdout",
-       "Unable to write a.bin\nRenamed 41 blocks\n", "", 1, 41},
+      {"file-size limit", {Output::kFile, 1024}, tool + rename,
+       "Unable to write a.bin\nRenamed 41 blocks\n", "", 41},
       // The listing's first write takes 1,024 bytes, the next none.
-      {"file-size limit on the listing", 1024, tool + " a.bin >.stdout", listing.substr(0, 1024),
-       "", 1, 0},
-      {"output read-write onto the file", 0, tool + " a.bin brick01 zzz 1<>a.bin", "",
-       "Unable to open a.bin\n", 1, 0},
-      {"output appended to the file", 0, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 1,
+      {"file-size limit on the listing", {Output::kFile, 1024}, tool + " a.bin", listing.substr(0, 1024),
+       "", 0},
+      {"output read-write onto the file", {}, tool + rename + " 1<>a.bin", "", "Unable to open a.bin\n",
        0},
+      {"output appended to the file", {}, tool + " a.bin >>a.bin", "", "Unable to open a.bin\n", 0},
       // Standard error is the file too: nothing is said at all.
-      {"output and error onto the file", 0, "{ " + tool + " a.bin brick01 zzz 1<>a.bin 2>&1; }", "",
-       "", 1, 0},
+      {"output and error onto the file", {}, "{ " + tool + rename + " 1<>a.bin 2>&1; }", "", "", 0},
+      {"output onto a full device", {}, tool + " a.bin >/dev/full", "", "", 0},
+      {"closed, list", {Output::kClosed}, tool + " a.bin", "", "", 0, &many},
+      {"closed, rename", {Output::kClosed}, tool + rename, "", "", 50},
+      {"broken pipe, list", {Output::kBrokenPipe}, tool + " a.bin", "", "", 0, &many},
+      {"broken pipe, rename", {Output::kBrokenPipe}, tool + rename, "", "", 50},
+      {"pipe set not to block", {Output::kNonBlockingPipe}, tool + " a.bin", manyListing, "", 0, &many, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    writeFile(path("a.bin"), fifty);
-    writeFile(path(".stdout"), {});
-    const std::string cmd = "cd " + shellQuote(dir_) + " && " + row.command + " 2>.stderr </dev/null";
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      struct rlimit limit = {row.fileSizeLimit, row.fileSizeLimit};
-      if (row.fileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(99);
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(98);
-    }
-    int w = 0;
-    ASSERT_EQ(waitpid(pid, &w, 0), pid);
+    const std::vector<uint8_t>& file = row.file ? *row.file : fifty;
+    writeFile(path("a.bin"), file);
+    const int status = shell(row.command, row.how);
     // A shell gives 128 + the signal's number for a command a signal ended.
-    EXPECT_TRUE(WIFEXITED(w) && WEXITSTATUS(w) == row.status) << "wait status " << w;
-    const std::vector<uint8_t> out = readFile(path(".stdout")), err = readFile(path(".stderr"));
-    EXPECT_EQ(std::string(out.begin(), out.end()), row.out);
-    EXPECT_EQ(std::string(err.begin(), err.end()), row.err);
-    std::vector<uint8_t> expected = fifty;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << "wait status " << status;
+    EXPECT_TRUE(readText(path(".stdout")) == row.out) << "output differs";
+    EXPECT_EQ(readText(path(".stderr")), row.err);
+    std::vector<uint8_t> expected = file;
     for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[28 + 24 * i], "zzzzzzzzzzzzzzz", 16);
-    EXPECT_TRUE(readFile(path("a.bin")) == expected) << "the file is not as the run should leave it";
-  }
-}
-
-// A pipe that the program at its other end set not to block: the listing
-// waits for the reader, and every byte of it arrives.
-TEST_F(EndToEnd, NonBlockingPipeIsWaitedOn) {
-  if (!nativeProgram()) GTEST_SKIP() << "O_NONBLOCK pipes are POSIX matters";
-  std::vector<uint8_t> many;
-  BinWriter w(&many);
-  w.prologue(0);
-  std::string expected;
-  for (int i = 0; i < 20000; ++i) {
-    w.texture("t" + std::to_string(i));
-    expected += "Found texture: t" + std::to_string(i) + "\n";
-  }
-  w.endBlock();
-  ASSERT_GT(expected.size(), 4u * 65536u);
-  writeFile(path("a.bin"), many);
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  ASSERT_EQ(fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir_.c_str()) != 0 || dup2(pipeEnds[1], STDOUT_FILENO) < 0) _exit(99);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    execl(VELKOR_BINARY, VELKOR_BINARY, "a.bin", static_cast<char*>(nullptr));
-    _exit(98);
-  }
-  close(pipeEnds[1]);
-  usleep(200000);  // the pipe fills, and the tool meets EAGAIN
-  std::string got;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(pipeEnds[0], chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
-  close(pipeEnds[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-  EXPECT_EQ(got.size(), expected.size());
-  EXPECT_TRUE(got == expected);
-}
-
-TEST_F(EndToEnd, OutputThatCannotBeWrittenIsAFailure) {
-  if (!nativeProgram()) GTEST_SKIP() << "/dev/full is a Linux device";
-  writeFile(path("a.bin"), exampleBinFile());
-  std::string cmd = "cd " + shellQuote(dir_) + " && " + toolCommand() + " a.bin >/dev/full 2>/dev/null";
-  int w = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(w));
-  EXPECT_EQ(WEXITSTATUS(w), 1);
-}
-
-// Standard output closed, or a pipe whose reader has gone: nothing printed
-// may reach the BIN file, no signal ends the run, renames are all made
-// whatever becomes of the output, and the status is 1.
-TEST_F(EndToEnd, OutputClosedOrBrokenNeverReachesTheFile) {
-  if (!nativeProgram()) GTEST_SKIP() << "closed descriptors and SIGPIPE are POSIX matters";
-  std::vector<uint8_t> threeThenUnknown =
-      binOf([](BinWriter& w) { w.prologue(0).texture("abc").texture("abc").texture("abc").word(15); });
-  std::vector<uint8_t> manyTextures;
-  BinWriter many(&manyTextures);
-  many.prologue(0);
-  for (int i = 0; i < 20000; ++i) many.texture("t" + std::to_string(i));
-  many.endBlock();
-  enum Output { kClosed, kBrokenPipe };
-  struct Row {
-    const char* name;
-    Output output;
-    std::vector<uint8_t> file;
-    std::vector<std::string> args;
-  } rows[] = {
-      {"closed, list", kClosed, manyTextures, {"a.bin"}},
-      {"closed, rename", kClosed, threeThenUnknown, {"a.bin", "abc", "xyz"}},
-      {"broken pipe, list", kBrokenPipe, manyTextures, {"a.bin"}},
-      {"broken pipe, rename", kBrokenPipe, threeThenUnknown, {"a.bin", "abc", "xyz"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    writeFile(path("a.bin"), row.file);
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    close(pipeEnds[0]);  // the reader is gone before the tool starts
-    std::vector<std::string> argv = {VELKOR_BINARY};
-    argv.insert(argv.end(), row.args.begin(), row.args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(&a[0]);
-    cargv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      signal(SIGPIPE, SIG_DFL);  // as a shell starts it
-      if (chdir(dir_.c_str()) != 0) _exit(99);
-      if (row.output == kClosed) {
-        close(STDOUT_FILENO);
-      } else if (dup2(pipeEnds[1], STDOUT_FILENO) < 0) {
-        _exit(99);
-      }
-      close(pipeEnds[1]);
-      execv(cargv[0], cargv.data());
-      _exit(98);
-    }
-    close(pipeEnds[1]);
-    int w = 0;
-    ASSERT_EQ(waitpid(pid, &w, 0), pid);
-    ASSERT_TRUE(WIFEXITED(w)) << "ended by signal " << (WIFSIGNALED(w) ? WTERMSIG(w) : 0);
-    EXPECT_EQ(WEXITSTATUS(w), 1);
-    std::vector<uint8_t> expected = row.file;
-    if (row.args.size() == 3) {
-      for (size_t field : {28u, 52u, 76u}) std::memcpy(&expected[field], "xyz", 3);
-    }
     EXPECT_TRUE(readFile(path("a.bin")) == expected) << "the file is not as the run should leave it";
   }
 }

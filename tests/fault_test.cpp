@@ -11,7 +11,6 @@
 #include "binfile/bin_file.h"
 #include "binfile/bin_layout.h"
 #include "binfile/block_walk.h"
-#include "support/test_files.h"
 #include "support/test_support.h"
 #include "walk_check.h"
 
@@ -38,8 +37,7 @@ FuzzCase renameCase(const std::vector<uint8_t>& file, const char* oldName, int64
   FuzzCase c;
   c.oldName = oldName;
   c.newName = "xy";
-  c.failAt = failAt;
-  c.failingWriteAccepts = accepts;
+  c.fault = {failAt, accepts};
   c.file = file;
   return c;
 }
@@ -56,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, BackendFaults, testing::Values(runOnBytes, ru
 TEST_P(BackendFaults, ListAndRenameFailingAtEveryOperation) {
   const std::vector<uint8_t> file = manyTextures();
   ASSERT_GT(file.size(), 5 * BinFile::kBufferSize);
-  RunOutcome clean = GetParam()(file, renameRequest("abc", "xy"), 0, 0);
+  RunOutcome clean = GetParam()(file, renameRequest("abc", "xy"), {});
   ASSERT_EQ(clean.output, "Renamed 123 blocks\n");
   const int64_t operations = clean.state->operations();
   ASSERT_GT(operations, 10);
@@ -123,7 +121,7 @@ TEST(RealFileFaults, NamedPoints) {
     }
     ASSERT_TRUE(c.kind == 0 || at != std::string::npos) << kinds;
     const int64_t failAt = c.kind == 0 ? 0 : static_cast<int64_t>(at) + 1;
-    RunOutcome r = runOnRealFile(c.file, request, failAt, c.accepts);
+    RunOutcome r = runOnRealFile(c.file, request, {failAt, c.accepts});
     EXPECT_EQ(r.status, c.kind == 0 ? 0 : 1);
     EXPECT_EQ(r.output.compare(0, c.output.size(), c.output), 0) << r.output.substr(0, 200);
     EXPECT_EQ(r.state->data == c.file, c.untouched);
@@ -131,42 +129,6 @@ TEST(RealFileFaults, NamedPoints) {
     EXPECT_EQ(checkRun(renameCase(c.file, c.oldName ? c.oldName : "abc", failAt, c.accepts),
                        runOnRealFile),
               "");
-  }
-}
-
-// The read-ahead goes past the end block; a read that fails there, after
-// giving every byte the walk needs, does not fail the run.
-TEST(Faults, ReadErrorPastWhatTheWalkNeeds) {
-  std::vector<uint8_t> b;
-  BinWriter(&b).prologue(0).texture("abc").endBlock().word(7).word(7);
-  // The read that fails is the first, which asks for the whole file; the
-  // walk asks again only for bytes it needs and did not get.
-  const size_t walked = b.size() - 8;
-  struct Row {
-    size_t kept;  // bytes the failing read gave before its error
-    const char* output;
-    int status;
-  } rows[] = {
-      {b.size() - 1, "Found texture: abc\n", 0},
-      {walked, "Found texture: abc\n", 0},
-      // Short of the end block: the walk reads again from there.
-      {walked - 1, "Found texture: abc\n", 0},
-      // Short of the prologue.
-      {kBinPrologueSize - 1, "Unable to read t.bin\n", 1},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.kept);
-    auto state = std::make_shared<FileState>();
-    state->data = b;
-    state->failAt = 2;  // the read after the size query
-    state->failingReadKeeps = row.kept;
-    std::unique_ptr<PlatformFile> file(new FaultyFile(
-        std::unique_ptr<PlatformFile>(
-            new MemoryFile(std::shared_ptr<std::vector<uint8_t>>(state, &state->data))),
-        state));
-    CapturedOutput out;
-    EXPECT_EQ(runTool(listRequest(), std::move(file), out.stream()), row.status);
-    EXPECT_EQ(out.text(), row.output);
   }
 }
 

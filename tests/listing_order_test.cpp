@@ -57,6 +57,9 @@ TEST(ListingOrder, EveryLineBeforeTheMessageThatEndsTheWalk) {
     size_t cut;         // bytes taken off the end of the file afterwards
     const char* last;   // the message after the lines, with the ending's offset
     int status;
+    // Textures of the longest name before the ending, after the prologue
+    // alone instead of the long listing (0: none).
+    int longest = 0;
   } cases[] = {
       {"end block", [](BinWriter& w) { w.endBlock(); }, 0, "", 0},
       {"unknown block", [](BinWriter& w) { w.word(15).texture("never"); }, 0,
@@ -65,10 +68,16 @@ TEST(ListingOrder, EveryLineBeforeTheMessageThatEndsTheWalk) {
        "Found incomplete block at %" PRIx64 ", leaving\n", 1},
       {"counted items cut short", [](BinWriter& w) { w.counted(52, 1000); }, 1,
        "Found incomplete block at %" PRIx64 ", leaving\n", 1},
+      // 2,048 longest lines fill the lister's buffer to its last byte.
+      {"the line buffer full", [](BinWriter& w) { w.endBlock(); }, 0, "", 0, 2049},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LongListing l = base;
+    LongListing l = c.longest ? LongListing{binOf([](BinWriter& w) { w.prologue(0); }), ""} : base;
+    for (int i = 0; i < c.longest; ++i) {
+      BinWriter(&l.file).texture("abcdefghijklmnop");
+      l.lines += "Found texture: abcdefghijklmnop\n";
+    }
     const uint64_t endingAt = l.file.size();
     BinWriter w(&l.file);
     c.ending(w);
@@ -91,8 +100,8 @@ TEST(ListingOrder, FailedReadComesAfterTheLinesListedBeforeIt) {
   BinWriter(&c.file).endBlock();
   const int64_t operations = runOnBytes(c.file, listRequest()).state->operations();
   EXPECT_GT(operations, 6);
-  for (c.failAt = 1; c.failAt <= operations; ++c.failAt) {
-    SCOPED_TRACE(c.failAt);
+  for (c.fault.at = 1; c.fault.at <= operations; ++c.fault.at) {
+    SCOPED_TRACE(c.fault.at);
     EXPECT_EQ(checkRun(c, runOnBytes), "");
   }
 }

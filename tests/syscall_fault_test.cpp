@@ -176,34 +176,6 @@ pid_t flockHolder(ino_t inode) {
   return -1;
 }
 
-// Runs `act` in a child process and returns what it wrote to the pipe it is
-// given, once it has ended.
-struct OtherProgram {
-  pid_t pid = -1;
-  int from = -1;
-  template <typename Act>
-  explicit OtherProgram(Act act) {
-    int ends[2];
-    if (pipe(ends) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      close(ends[0]);
-      _exit(act(ends[1]) ? 0 : 1);
-    }
-    close(ends[1]);
-    from = ends[0];
-  }
-  std::string result() {
-    std::string got;
-    char chunk[512];
-    ssize_t n;
-    while (from >= 0 && (n = read(from, chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
-    if (from >= 0) close(from);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-    return got;
-  }
-};
-
 // While the tool is held inside a system call on the file (strace delays
 // it), another program signals it, or opens or truncates the file. Every
 // name afterwards is wholly old or new, the count printed is true, and the
@@ -221,17 +193,11 @@ TEST(SyscallFault, OthersDuringTheRun) {
   const size_t nameFields[] = {28, 52, 76};
   // Listed, with a second read in the middle of the walk.
   const std::vector<uint8_t> twoReads = makeTestFile().bytes;
-  bool leases;
-  {
-    writeFile(bin, threeTextures);
-    int fd = open(bin.c_str(), O_RDWR);
-    leases = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-    close(fd);
-  }
+  writeFile(bin, threeTextures);
+  const bool leases = leaseOnFilePossible(bin);
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  writeFile(bin, threeTextures);
   ASSERT_EQ(runTraced(bin, "fcntl", true, "-o " + shellQuote(scratch.path("trace")), scratch.path()), 0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
   std::vector<std::string> noLease = {"pread64:delay_exit=1000000:when=1"};
@@ -250,12 +216,17 @@ TEST(SyscallFault, OthersDuringTheRun) {
     int renamed;      // the first of the three records
     bool emptied;     // the file ends truncated
     bool needsLease;
+    int secondSignal = 0;  // sent right after the first
   } rows[] = {
       {"SIGTERM", false, {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
       {"SIGINT", false, {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
       {"SIGHUP", false, {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
       {"SIGQUIT", false, {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
       {"SIGIO", false, {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      // Asked again while stopping: the second ends the run at once, by that
+      // signal, after the record's write and before the count.
+      {"SIGINT, then SIGTERM", false, {writeWaits}, kSignal, SIGINT, "", -SIGTERM, 1, false, false,
+       SIGTERM},
       // The signal comes during the read of the block after the counted
       // one: that block is listed, and the lines gathered so far go out.
       {"SIGTERM, list", true, {"pread64:delay_exit=1000000:when=2"}, kSignal, SIGTERM,
@@ -315,14 +286,15 @@ TEST(SyscallFault, OthersDuringTheRun) {
     std::string seen;
     if (tool > 0 && row.act == kSignal) {
       kill(tool, row.signal);
+      if (row.secondSignal != 0) kill(tool, row.secondSignal);
     } else if (tool > 0) {
-      OtherProgram other([&](int to) {
+      OtherProcess other([&](int to) {
         if (row.act == kTruncate) return truncate(bin.c_str(), 0) == 0 && write(to, "t", 1) == 1;
         std::ifstream in(bin, std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), {});
         return write(to, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
       });
-      seen = other.result();
+      seen = other.word();
     }
     int w = 0;
     ASSERT_EQ(waitpid(strace, &w, 0), strace);

@@ -80,7 +80,8 @@ class TextureLister {
 };
 
 // Writes a new RAW name into every texture whose name equals the old one:
-// the whole record, at the place where it was read, one write each.
+// the record's whole name field, at the place where it was read, one write
+// each.
 class TextureRenamer {
  public:
   TextureRenamer(const std::string& oldRawName, const std::string& newRawName,
@@ -95,7 +96,7 @@ class TextureRenamer {
   const RawNamePattern oldRawName_;
   const std::string& newRawName_;
   std::FILE* out_;
-  int64_t renamedCount_ = 0;  // records whose 20 bytes the system accepted in full
+  int64_t renamedCount_ = 0;  // records whose name field the system accepted in full
 };
 
 IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
@@ -103,7 +104,9 @@ IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFi
   TextureRecord renamed;
   std::memcpy(renamed.bytes(), record, kTextureRecordSize);
   renamed.storeRawName(newRawName_.data(), newRawName_.size());
-  const IoResult r = file.write(offset, renamed.bytes(), kTextureRecordSize);
+  // The lead word never changes: the name field alone is written, whole.
+  const IoResult r = file.write(offset + kRawNameOffset, renamed.bytes() + kRawNameOffset,
+                                kRawNameFieldSize);
   if (r == IoResult::kOk) ++renamedCount_;
   return r;
 }

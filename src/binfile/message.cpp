@@ -8,6 +8,7 @@
 namespace velkor {
 
 bool printMessage(std::FILE* out, const char* format, ...) {
+  if (out == nullptr) return true;
   // Most messages fit here; one that names a long path is formatted again
   // into a buffer of its own length.
   char small[512];

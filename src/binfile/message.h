@@ -7,8 +7,9 @@
 
 namespace velkor {
 
-// Formats one message (printf's format) and writes it to `out` whole.
-// Returns false if the output did not take all of it.
+// Formats one message (printf's format) and writes it to `out` whole; a
+// null `out` says nothing. Returns false if the output did not take all of
+// it.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif

@@ -1,15 +1,27 @@
 // The POSIX backend of PlatformFile: a file descriptor, never one of the
 // standard streams', held with an exclusive flock and an exclusive record
-// lock for the whole run, and on Linux with a write lease as well.
-// Transfers are positioned (pread/pwrite).
+// lock for the whole run, and on a local file system with a write lease as
+// well. Reads are positioned (pread); a write of 16 bytes is one store
+// through a shared mapping of the file, any other write a pwrite.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <setjmp.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include <emmintrin.h>
+#define VELKOR_ONE_STORE_OF_16 1
+#endif
 
 #include "binfile/platform_file.h"
 #include "binfile/posix_file.h"
@@ -18,17 +30,60 @@
 namespace velkor {
 namespace {
 
-// Set once another program has asked for a leased file.
-volatile std::sig_atomic_t fileWanted = 0;
+// Set from the process's signal handlers (posix_file.h).
+std::atomic<int> fileWanted{0};  // another program waits for the leased file
+volatile std::sig_atomic_t storeUnderway = 0;
+sigjmp_buf storeAbandoned;  // where an abandoned store goes on, with its signal
 
 // The lowest descriptor the file may have: 0, 1 and 2 belong to the
 // standard streams even when they are closed, so that nothing printed can
 // ever land in the file.
 constexpr int kFirstFileDescriptor = 3;
+// The part of the file mapped at once, and the one write made as a store.
+constexpr uint64_t kWindowSize = uint64_t{1} << 20;
+constexpr size_t kStoreSize = 16;
+
+int64_t monotonicNanoseconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// The system's lease-break time in nanoseconds; 0 when it cannot be read.
+int64_t leaseBreakNanoseconds() {
+  char text[24] = {};
+  const int fd = ::open("/proc/sys/fs/lease-break-time", O_RDONLY | O_CLOEXEC);
+  const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
+  if (fd >= 0) ::close(fd);
+  const long long seconds = n > 0 ? std::strtoll(text, nullptr, 10) : 0;
+  return seconds > 0 ? seconds * 1000000000 : 0;
+}
+
+// True where a lease holds every path to the file's data: local disk file
+// systems and tmpfs. On overlayfs and FUSE the lease is on an inode of
+// their own, which a program using the file beneath never meets; network
+// file systems cannot tell of other machines.
+bool leaseHoldsEveryPath(int fd) {
+  struct statfs fs;
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<uint32_t>(fs.f_type)) {
+    case 0xef53u:      // ext2, ext3, ext4
+    case 0x58465342u:  // xfs
+    case 0x9123683eu:  // btrfs
+    case 0xf2f52010u:  // f2fs
+    case 0x01021994u:  // tmpfs
+    case 0x858458f6u:  // ramfs
+      return true;
+    default:
+      return false;
+  }
+}
 
 class PosixFile final : public PlatformFile {
  public:
-  PosixFile(int fd, bool leased) : fd_(fd), leased_(leased) {}
+  PosixFile(int fd, bool leased) : fd_(fd), leased_(leased) {
+    if (leased_) breakNanoseconds_ = leaseBreakNanoseconds(), intactAt_ = monotonicNanoseconds();
+  }
   ~PosixFile() override {
     if (fd_ >= 0) close();
   }
@@ -50,6 +105,22 @@ class PosixFile final : public PlatformFile {
   }
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
+    *written = 0;
+#if defined(VELKOR_ONE_STORE_OF_16)
+    if (n == kStoreSize) {
+      const int stored = storeMapped(offset, buf);
+      if (stored != SIGBUS) {
+        *written = stored == 0 ? n : 0;
+        return stored == 0;
+      }
+      // The store faulted: past the end of a file shortened since, or on a
+      // page the system could not make writable (a hole on a full disk,
+      // where the record's own bytes may still be written).
+      uint64_t now = 0;
+      if (!size(&now) || now < offset || now - offset < n) return false;
+    }
+#endif
+    if (!writeMayGoOn()) return false;
     ssize_t r;
     do {
       r = ::pwrite(fd_, buf, n, static_cast<off_t>(offset));
@@ -65,13 +136,13 @@ class PosixFile final : public PlatformFile {
     return true;
   }
 
-  // Nobody else opens or truncates the file while the lease holds: once
-  // another program has asked to, the lease may end before the run does.
-  bool lengthFixed() override { return leased_ && fileWanted == 0; }
+  // Nobody else opens or truncates the file while the lease holds and
+  // nobody has asked to.
+  bool lengthFixed() override { return leased_ && fileWanted.load(std::memory_order_relaxed) == 0; }
 
   bool flush() override {
-    // The file's length never changes, so its data is all that must reach
-    // the disk.
+    // The file's length never changes, so its data, stored through the
+    // mapping or written, is all that must reach the disk.
     while (::fdatasync(fd_) != 0) {
       if (errno != EINTR) return false;
     }
@@ -82,14 +153,86 @@ class PosixFile final : public PlatformFile {
     // Closing the descriptor releases both locks and the lease; whoever
     // waits on the lease goes on then. A close interrupted by a signal has
     // still released the descriptor on Linux: never retry it.
+    if (window_ != nullptr) ::munmap(window_, kWindowSize + kStoreSize);
+    window_ = nullptr;
     int r = ::close(fd_);
     fd_ = -1;
     return r == 0;
   }
 
  private:
+  // False once writing must end. With a lease, that is once another program
+  // has asked for the file and half the lease-break time has passed since
+  // the lease was last known whole: a stop of the process, which delays
+  // the notice, then counts against the run.
+  bool writeMayGoOn() {
+    if (!leased_ || fileWanted.load(std::memory_order_relaxed) == 0) return true;
+    return monotonicNanoseconds() - intactAt_ < breakNanoseconds_ / 2;
+  }
+
+#if defined(VELKOR_ONE_STORE_OF_16)
+  // Stores the 16 bytes at buf over those at `offset` with one instruction,
+  // which neither a fault nor a signal can leave half done, even across a
+  // page. Returns 0 when stored, SIGBUS when the store faulted, -1 when the
+  // file cannot be mapped or writing may not go on.
+  int storeMapped(uint64_t offset, const uint8_t* buf) {
+    if (!mapWindow(offset)) return -1;
+    uint8_t* const at = window_ + (offset - windowStart_);
+    switch (sigsetjmp(storeAbandoned, 0)) {
+      case 0:
+        break;
+      case SIGBUS:
+        storeUnderway = 0;
+        return SIGBUS;
+      default:
+        // A notice or a resume came before the store was known made: ask
+        // again. A store that may no longer be made counts if its bytes
+        // stand in the file already.
+        storeUnderway = 0;
+        if (writeMayGoOn()) return storeMapped(offset, buf);
+        uint8_t now[kStoreSize];
+        size_t got = 0;
+        return readAt(offset, now, kStoreSize, &got) && got == kStoreSize &&
+                       std::memcmp(now, buf, kStoreSize) == 0
+                   ? 0
+                   : -1;
+    }
+    storeUnderway = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!writeMayGoOn()) {
+      storeUnderway = 0;
+      return -1;
+    }
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf));
+    // The memory clobber keeps the store between the flag's two settings.
+    __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(bytes) : "memory");
+    storeUnderway = 0;
+    return 0;
+  }
+
+  // Maps the window of the file that holds the 16 bytes at `offset`.
+  bool mapWindow(uint64_t offset) {
+    if (window_ != nullptr && offset >= windowStart_ && offset - windowStart_ < kWindowSize) {
+      return true;
+    }
+    if (window_ != nullptr) ::munmap(window_, kWindowSize + kStoreSize);
+    // No notice yet: the lease is whole now.
+    const int64_t now = monotonicNanoseconds();
+    if (fileWanted.load(std::memory_order_relaxed) == 0) intactAt_ = now;
+    windowStart_ = offset & ~(kWindowSize - 1);
+    void* p = ::mmap(nullptr, kWindowSize + kStoreSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+                     static_cast<off_t>(windowStart_));
+    window_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    return window_ != nullptr;
+  }
+#endif
+
   int fd_;
   const bool leased_;
+  int64_t breakNanoseconds_ = 0;
+  int64_t intactAt_ = 0;  // when the lease was last known whole
+  uint8_t* window_ = nullptr;
+  uint64_t windowStart_ = 0;
 };
 
 // True when the failed lock call met another holder's lock. Any other
@@ -102,40 +245,29 @@ bool heldByAnother(int error) {
 // Takes the two kinds of lock that other programs use on POSIX systems:
 // flock, and a record lock over the whole file. The record lock belongs to
 // the open file description, not to the process, so it does not meet the
-// tool's own flock, and closing the descriptor releases both.
+// tool's own flock, and closing the descriptor releases both. Neither call
+// waits, so neither is interrupted.
 bool lockWholeFile(int fd) {
-  int r;
-  do {
-    r = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0 && heldByAnother(errno)) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && heldByAnother(errno)) return false;
   struct flock whole = {};
   whole.l_type = F_WRLCK;
   whole.l_whence = SEEK_SET;
   whole.l_start = 0;
   whole.l_len = 0;  // to the end of the file, however long it grows
-  do {
-    r = ::fcntl(fd, F_OFD_SETLK, &whole);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 || !heldByAnother(errno);
+  return ::fcntl(fd, F_OFD_SETLK, &whole) == 0 || !heldByAnother(errno);
 }
 
-// Takes a write lease on the file, where the system has leases: while it
-// is held, another program's open or truncate of the file waits until the
-// descriptor is closed (or until the system breaks the lease after its
-// lease-break time, /proc/sys/fs/lease-break-time). The system tells of
-// such a wait with SIGIO (see posix_file.h). Sets *leased if the lease was
-// taken. Returns false only when another program has the file open; a
-// lease that cannot be had for any other reason (the user does not own the
-// file, a file system without leases) leaves the file held by the locks
-// alone.
+// Takes a write lease on the file where it holds every path to the data:
+// while it is held, another program's open or truncate of the file waits
+// (see posix_file.h). Sets *leased if the lease was taken. Returns false
+// only when another program has the file open; a lease that cannot be had
+// for any other reason (the user does not own the file, a file system
+// without leases) leaves the file held by the locks alone.
 bool leaseWholeFile(int fd, bool* leased) {
-  int r;
-  do {
-    r = ::fcntl(fd, F_SETLEASE, F_WRLCK);
-  } while (r != 0 && errno == EINTR);
-  *leased = r == 0;
-  return r == 0 || errno != EAGAIN;
+  *leased = false;
+  if (!leaseHoldsEveryPath(fd)) return true;
+  *leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+  return *leased || errno != EAGAIN;
 }
 
 int openOrRetry(const char* path) {
@@ -176,7 +308,14 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   return std::unique_ptr<PlatformFile>(new PosixFile(fd, leased));
 }
 
-void noteFileWanted() { fileWanted = 1; }
+void noteLeaseSignal(int signal) {
+  if (signal == SIGIO) fileWanted.store(1, std::memory_order_relaxed);
+  if (storeUnderway) siglongjmp(storeAbandoned, signal);
+}
+
+void abandonMappedStore() {
+  if (storeUnderway) siglongjmp(storeAbandoned, SIGBUS);
+}
 
 // The standard streams: descriptors, written to directly.
 

@@ -1,18 +1,30 @@
-// What the POSIX backend asks of the process around it. On Linux a file
-// opened by openPlatformFile() is held with a write lease: when another
-// program asks to open or truncate the file, that program waits, and the
-// system sends this process SIGIO. The process must not let that signal
-// end it, and its handler calls noteFileWanted(): the system will break
-// the lease after its lease-break time, so from then on every write checks
-// the file's length first.
+// What the POSIX backend asks of the process around it. Each call below is
+// made from a signal handler of the process, and is safe there.
+//
+// On a local file system a file opened by openPlatformFile() is held with a
+// write lease: another program that asks to open or truncate it waits, and
+// the system sends this process SIGIO; it breaks the lease after its
+// lease-break time (/proc/sys/fs/lease-break-time). Writes end well before
+// that, so that the waiting program always meets a file the run has
+// finished with.
+//
+// Renamed names are stored through a shared mapping of the file, which can
+// never make it longer: a store past its end raises SIGBUS.
 #ifndef VELKOR_BINFILE_POSIX_FILE_H_
 #define VELKOR_BINFILE_POSIX_FILE_H_
 
 namespace velkor {
 
-// Records that another program waits for a leased file. Safe to call from
-// a signal handler.
-void noteFileWanted();
+// SIGIO: another program waits for the leased file. SIGCONT: the process
+// runs again after a stop of unknown length. Either may land between the
+// check that writing may go on and the store it allows: that store is then
+// abandoned (this call does not return) and checked again.
+void noteLeaseSignal(int signal);
+
+// SIGBUS raised by the process's own access: if it was a store into the
+// file's mapping, the store is abandoned (taken as a failed write) and this
+// call does not return. Otherwise it returns.
+void abandonMappedStore();
 
 }  // namespace velkor
 

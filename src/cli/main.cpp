@@ -12,18 +12,23 @@ int main(int argc, char** argv) {
   velkor::prepareProcess();
   velkor::ProgramArguments args;
   velkor::readArguments(argc, argv, &args);
+  // Where messages go is settled before any is printed. Whatever went to a
+  // standard output that is the BIN file itself would land in the file: the
+  // run is refused, and every message goes to standard error instead, or
+  // nowhere if that is the file too.
+  const char* binPath = args.argv.size() > 1 ? args.argv[1] : nullptr;
+  using velkor::StandardStream;
+  const bool outputIsFile =
+      binPath != nullptr && velkor::standardStreamIsFile(StandardStream::kOutput, binPath);
+  std::FILE* out = !outputIsFile ? stdout
+                   : velkor::standardStreamIsFile(StandardStream::kError, binPath) ? nullptr
+                                                                                   : stderr;
   velkor::ParsedCommandLine parsed = velkor::parseCommandLine(
-      static_cast<int>(args.argv.size()), args.argv.data(), stdout);
+      static_cast<int>(args.argv.size()), args.argv.data(), out);
   parsed.request.shownPath = args.shownPath;
   int status = parsed.status;
-  const char* binPath = parsed.request.binPath.c_str();
-  if (parsed.accepted &&
-      velkor::standardStreamIsFile(velkor::StandardStream::kOutput, binPath)) {
-    // Whatever went to standard output would land in the file itself: the
-    // one message that goes to standard error, unless that is the file too.
-    if (!velkor::standardStreamIsFile(velkor::StandardStream::kError, binPath)) {
-      velkor::printMessage(stderr, "Unable to open %s\n", args.shownPath.c_str());
-    }
+  if (parsed.accepted && outputIsFile) {
+    velkor::printMessage(out, "Unable to open %s\n", args.shownPath.c_str());
     status = 1;
   } else if (parsed.accepted) {
     // runTool's status counts output that could not be written as a failure.

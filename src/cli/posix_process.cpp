@@ -1,7 +1,8 @@
 // The process around a run on POSIX systems.
 #include <signal.h>
+#include <sys/resource.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,13 +12,29 @@
 namespace velkor {
 namespace {
 
-// The signals that end a process by default and that a user or a program
-// sends to interrupt one: each stops the run at the next block instead.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The first stop signal that came, or 0.
+// The first signal that stopped the run, or 0.
 std::atomic<int> stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from signal handlers");
+
+// True for a signal whose default ends the process and that the run turns
+// into a stop: all but those that cannot be caught, those that stop the
+// process or are ignored by default, and those handled on their own.
+bool stopsTheRun(int signal) {
+  switch (signal) {
+    case SIGKILL: case SIGSTOP:                                  // cannot be caught
+    case SIGTSTP: case SIGTTIN: case SIGTTOU:                    // stop the process
+    case SIGCHLD: case SIGURG: case SIGWINCH: case SIGCONT:      // ignored by default
+    case SIGPIPE: case SIGXFSZ: case SIGIO:                      // handled on their own
+      return false;
+    default:
+      return true;
+  }
+}
+
+// A signal that the process's own faulty access raises.
+bool isFault(int signal) {
+  return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+}
 
 void setDefault(int signal) {
   struct sigaction action = {};
@@ -26,22 +43,41 @@ void setDefault(int signal) {
   sigaction(signal, &action, nullptr);
 }
 
-extern "C" void onStopSignal(int signal) {
-  if (stopSignal == 0) {
-    // The record being written is finished, and the walk stops before the
-    // next one.
-    stopSignal = signal;
-    return;
-  }
-  // Asked again while stopping: the walk has written its last record, and
-  // only the output (a pipe nobody reads, say) can be keeping the process.
-  // This one ends it at once, as if it were not handled; it is delivered
-  // when the handler returns.
+// Ends the process by `signal` at once, as if it were not handled, but
+// without a core file: the run stopped cleanly, and a core file would be a
+// file the user did not name.
+void endBy(int signal) {
+  const struct rlimit noCore = {0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
   setDefault(signal);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  sigaddset(&unblocked, signal);
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
   raise(signal);
 }
 
-extern "C" void onFileWanted(int) { noteFileWanted(); }
+extern "C" void onSignal(int signal, siginfo_t* info, void*) {
+  if (signal == SIGIO || signal == SIGCONT) {
+    noteLeaseSignal(signal);
+    return;
+  }
+  if (isFault(signal) && info->si_code > 0) {
+    // Not sent by another program: a store into the file's mapping that
+    // faulted goes on as a failed write; any other fault is a fault, and
+    // ends the process as it would have.
+    if (signal == SIGBUS) abandonMappedStore();
+    setDefault(signal);
+    return;
+  }
+  int none = 0;
+  // The first: the record being written is finished, and the walk stops
+  // before the next one.
+  if (stopSignal.compare_exchange_strong(none, signal)) return;
+  // Asked again while stopping: only the output (a pipe nobody reads, say)
+  // can be keeping the process. This one ends it at once.
+  endBy(signal);
+}
 
 void ignore(int signal) {
   struct sigaction action = {};
@@ -60,27 +96,31 @@ void prepareProcess() {
   // A write past the file-size limit (ulimit -f) fails with EFBIG like any
   // other failed write, instead of ending the process mid-run.
   ignore(SIGXFSZ);
-  // The system's notice that another program waits to open or truncate
-  // the file while the run holds it: that program waits until the run
-  // ends, or until the system breaks the hold.
-  struct sigaction wanted = {};
-  wanted.sa_handler = onFileWanted;
-  wanted.sa_flags = SA_RESTART;
-  sigemptyset(&wanted.sa_mask);
-  sigaction(SIGIO, &wanted, nullptr);
+  // A stop runs with every other signal held back; the calls it interrupts
+  // go on (every loop of the tool retries on EINTR anyway).
   struct sigaction stop = {};
-  stop.sa_handler = onStopSignal;
-  // Each handler runs with the other stop signals held back, and the calls
-  // it interrupts go on (every loop of the tool retries on EINTR anyway).
-  stop.sa_flags = SA_RESTART;
-  sigemptyset(&stop.sa_mask);
-  for (int signal : kStopSignals) sigaddset(&stop.sa_mask, signal);
-  for (int signal : kStopSignals) {
+  stop.sa_sigaction = onSignal;
+  stop.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigfillset(&stop.sa_mask);
+  // The lease's notices and faults may leave their handler by a jump (an
+  // abandoned store): they hold nothing back that the jump would keep held.
+  struct sigaction prompt = stop;
+  prompt.sa_flags |= SA_NODEFER;
+  sigemptyset(&prompt.sa_mask);
+  sigset_t notices;
+  sigemptyset(&notices);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    const bool notice = signal == SIGIO || signal == SIGCONT;
+    if (!notice && !stopsTheRun(signal)) continue;
     // A signal ignored on entry stays ignored (nohup, a background job).
     struct sigaction current;
-    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &stop, nullptr);
+    if (!notice && sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    // Numbers the C library keeps for itself are refused here.
+    sigaction(signal, notice || isFault(signal) ? &prompt : &stop, nullptr);
+    if (notice || isFault(signal)) sigaddset(&notices, signal);
   }
+  // They must arrive whatever mask the process was started with.
+  sigprocmask(SIG_UNBLOCK, &notices, nullptr);
   // Standard output is not buffered by the C library: a listing gathers its
   // lines in a large buffer of its own and hands them over a buffer at a
   // time, which then go straight to the system; a second buffer here would
@@ -92,17 +132,10 @@ void prepareProcess() {
 const std::atomic<int>* stopFlag() { return &stopSignal; }
 
 void endProcess(int status) {
-  const int signal = stopSignal;
-  if (signal != 0) {
-    // Everything is written and reported: the process now ends by the
-    // signal that stopped it, so that its caller sees an interruption.
-    setDefault(signal);
-    sigset_t unblocked;
-    sigemptyset(&unblocked);
-    sigaddset(&unblocked, signal);
-    sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
-    raise(signal);
-  }
+  // Everything is written and reported: the process now ends by the signal
+  // that stopped it, so that its caller sees an interruption.
+  const int signal = stopSignal.load();
+  if (signal != 0) endBy(signal);
   std::exit(status);
 }
 

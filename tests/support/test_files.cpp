@@ -33,13 +33,13 @@ FaultyFile::~FaultyFile() {
 
 bool FaultyFile::fails(char kind) {
   state_->kinds.push_back(kind);
-  return state_->operations() == state_->failAt;
+  return state_->operations() == state_->fault.at;
 }
 
 bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
   *got = 0;
   if (fails('r')) {
-    const size_t kept = std::min(n, state_->failingReadKeeps);
+    const size_t kept = std::min(n, state_->fault.readKeeps);
     if (kept > 0) inner_->readAt(offset, buf, kept, got);
     return false;
   }
@@ -52,15 +52,16 @@ bool FaultyFile::writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* 
   state_->writeLog.push_back({offset, n});
   const bool failing = fails('w');
   *written = 0;
-  const size_t passed = failing ? std::min(n, state_->failingWriteAccepts) : n;
+  const size_t passed = failing ? std::min(n, state_->fault.writeAccepts) : n;
   const bool ok = passed == 0 || inner_->writeAt(offset, buf, passed, written);
   if (*written > 0) state_->writtenSinceFlush = true;
   return ok && !failing;
 }
 
 bool FaultyFile::size(uint64_t* size) {
-  if (fails('z')) return false;
-  return inner_->size(size);
+  if (fails('z') || !inner_->size(size)) return false;
+  *size += state_->fault.sizeSaysMore;
+  return true;
 }
 
 bool FaultyFile::flush() {

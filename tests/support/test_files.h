@@ -20,19 +20,24 @@ struct WriteRequest {
   size_t length;
 };
 
+// What the wrapper does wrong. Operations (readAt, writeAt, size, flush)
+// are numbered from 1 in the order they are called; the one numbered `at`
+// fails (0: none fails).
+struct Fault {
+  int64_t at = 0;
+  size_t writeAccepts = 0;  // a failing write still passes these on (capped at its size)
+  size_t readKeeps = 0;     // a failing read still reads these first (capped at its size)
+  // size() says the file is this much longer than it is, as when another
+  // program cut it short after the run learned its length.
+  uint64_t sizeSaysMore = 0;
+};
+
 // Shared between a test and its file, so that it outlives the file.
 struct FileState {
   // The file's bytes: those of the file in memory, or, after a run on a
   // real file, what it holds then.
   std::vector<uint8_t> data;
-
-  // Operations (readAt, writeAt, size, flush) are numbered from 1 in the
-  // order they are called; the one numbered failAt fails (0: none fails).
-  int64_t failAt = 0;
-  // A failing write still passes this many bytes on (capped at its size).
-  size_t failingWriteAccepts = 0;
-  // A failing read still reads this many bytes first (capped at its size).
-  size_t failingReadKeeps = 0;
+  Fault fault;
 
   // What was done.
   std::string kinds;  // one letter per operation: r(ead) w(rite) z (size) f(lush)
@@ -61,9 +66,8 @@ class MemoryFile final : public PlatformFile {
   std::shared_ptr<std::vector<uint8_t>> data_;
 };
 
-// Wraps a file, fails the operation numbered state->failAt, and logs every
-// operation in `state`. A failing write passes state->failingWriteAccepts
-// bytes on to the wrapped file and reports those as written.
+// Wraps a file, does wrong as state->fault says, and logs every operation
+// in `state`.
 class FaultyFile final : public PlatformFile {
  public:
   FaultyFile(std::unique_ptr<PlatformFile> inner, std::shared_ptr<FileState> state)

@@ -1,5 +1,9 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +17,8 @@
 namespace velkor {
 
 std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  const std::string text = readText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 std::string readText(const std::string& path) {
@@ -79,6 +83,47 @@ std::string CapturedOutput::text() {
   return s;
 }
 
+OtherProcess::OtherProcess(const std::function<bool(int)>& act) {
+  int word[2], release[2];
+  if (pipe2(word, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0) return;
+  std::fflush(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(word[0]);
+    close(release[1]);
+    const bool ok = act(word[1]);
+    close(word[1]);
+    char ignored;
+    while (read(release[0], &ignored, 1) > 0) {
+    }
+    _exit(ok ? 0 : 1);
+  }
+  close(word[1]);
+  close(release[0]);
+  from_ = word[0];
+  release_ = release[1];
+}
+
+OtherProcess::~OtherProcess() {
+  if (from_ >= 0) close(from_);
+  if (release_ >= 0) close(release_);
+  if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
+std::string OtherProcess::word() {
+  std::string got;
+  char chunk[512];
+  for (ssize_t n; from_ >= 0 && (n = read(from_, chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+  return got;
+}
+
+bool leaseOnFilePossible(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR);
+  bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+  if (fd >= 0) close(fd);  // and with it the lease
+  return ok;
+}
+
 RunRequest listRequest() {
   RunRequest r;
   r.mode = RunMode::kList;
@@ -96,12 +141,11 @@ RunRequest renameRequest(const std::string& oldName, const std::string& newName)
 
 namespace {
 
-RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request, int64_t failAt,
-                 size_t failingWriteAccepts, std::shared_ptr<FileState> state) {
+RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request, const Fault& fault,
+                 std::shared_ptr<FileState> state) {
   RunOutcome outcome;
   outcome.state = std::move(state);
-  outcome.state->failAt = failAt;
-  outcome.state->failingWriteAccepts = failingWriteAccepts;
+  outcome.state->fault = fault;
   CapturedOutput out;
   outcome.status = runTool(
       request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
@@ -113,25 +157,24 @@ RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request,
 }  // namespace
 
 RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                      int64_t failAt, size_t failingWriteAccepts) {
+                      const Fault& fault) {
   auto state = std::make_shared<FileState>();
   state->data = bytes;
   // The memory file shares the state's bytes, and with them the state.
   std::unique_ptr<PlatformFile> memory(
       new MemoryFile(std::shared_ptr<std::vector<uint8_t>>(state, &state->data)));
-  return runOn(std::move(memory), request, failAt, failingWriteAccepts, state);
+  return runOn(std::move(memory), request, fault, state);
 }
 
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt, size_t failingWriteAccepts) {
+                         const Fault& fault) {
   ScratchDir dir;
   const std::string path = dir.path("t.bin");
   writeFile(path, bytes);
   std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
   if (!real) throw std::runtime_error("cannot open " + path);
   // The request's path is only printed: the messages read as for kTestPath.
-  RunOutcome outcome = runOn(std::move(real), request, failAt, failingWriteAccepts,
-                             std::make_shared<FileState>());
+  RunOutcome outcome = runOn(std::move(real), request, fault, std::make_shared<FileState>());
   outcome.state->data = readFile(path);
   return outcome;
 }

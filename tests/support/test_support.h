@@ -1,11 +1,15 @@
 // What the test programs and the fuzz check share: files read and written
-// whole, a scratch folder, shell quoting, captured output, and runs of the
-// tool on bytes held in memory or in a real file.
+// whole, a scratch folder, shell quoting, captured output, another process
+// that holds a file, and runs of the tool on bytes held in memory or in a
+// real file.
 #ifndef VELKOR_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define VELKOR_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <sys/types.h>
+
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +70,27 @@ class CapturedOutput {
   std::FILE* file_;
 };
 
+// Another process: it runs `act`, then keeps what act took (a lock, an open
+// file) until this is destroyed. act tells the test what it found through
+// the descriptor it is given; word() returns that once act has returned.
+class OtherProcess {
+ public:
+  explicit OtherProcess(const std::function<bool(int to)>& act);
+  ~OtherProcess();
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+  std::string word();
+
+ private:
+  pid_t pid_ = -1;
+  int from_ = -1;
+  int release_ = -1;
+};
+
+// True when this process may take a write lease on the file at `path`
+// (leases enabled, a file system that has them, the user owns the file).
+bool leaseOnFilePossible(const std::string& path);
+
 struct RunOutcome {
   int status = -1;
   std::string output;
@@ -77,16 +102,16 @@ constexpr char kTestPath[] = "t.bin";
 RunRequest listRequest();
 RunRequest renameRequest(const std::string& oldName, const std::string& newName);
 
-// Runs the tool on `bytes` through an in-memory file. failAt numbers the
-// operation that fails (0: none).
+// Runs the tool on `bytes` through an in-memory file, wrapped in a
+// FaultyFile that does wrong as `fault` says.
 RunOutcome runOnBytes(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                      int64_t failAt = 0, size_t failingWriteAccepts = 0);
+                      const Fault& fault = {});
 
 // The same on `bytes` written to a real file, opened by the platform's
 // backend and wrapped in a FaultyFile. The outcome's state holds the file's
 // bytes afterwards and the log.
 RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& request,
-                         int64_t failAt = 0, size_t failingWriteAccepts = 0);
+                         const Fault& fault = {});
 
 }  // namespace velkor
 
