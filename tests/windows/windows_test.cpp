@@ -228,22 +228,24 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
 TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
   // Standard output appended to the BIN file: by the Linux shell (the
   // program's standard output is the file), or by cmd, which keeps the file
-  // open, so that the program cannot open it.
+  // open, so that the program cannot open it. A refusal goes the same way.
   ASSERT_EQ(
       std::system(("cp " + shellQuote(env("VELKOR_EXE")) + " " + shellQuote(path("velkor.exe"))).c_str()),
       0);
   const std::string wine = shellQuote(env("VELKOR_WINE"));
-  const std::string commands[] = {
-      wine + " velkor.exe a.bin brick01 xyz >>a.bin",
-      wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"",
+  const std::pair<std::string, std::string> cases[] = {
+      {wine + " velkor.exe a.bin brick01 xyz >>a.bin", "Unable to open a.bin\r\n"},
+      {wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"", "Unable to open a.bin\r\n"},
+      {wine + " velkor.exe a.bin brick01 \u0101 >>a.bin",
+       "New RAW name has characters that this system's code page lacks.\r\n"},
   };
-  for (const std::string& command : commands) {
-    SCOPED_TRACE(command);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
     writeFile(path("a.bin"), exampleBinFile());
     const int w = std::system(
-        ("cd " + shellQuote(dir_) + " && " + command + " 2>" + shellQuote(top_ + "/err")).c_str());
+        ("cd " + shellQuote(dir_) + " && " + c.first + " 2>" + shellQuote(top_ + "/err")).c_str());
     EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 1);
-    EXPECT_EQ(readText(top_ + "/err"), "Unable to open a.bin\r\n");
+    EXPECT_EQ(readText(top_ + "/err"), c.second);
     EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
   }
 }
