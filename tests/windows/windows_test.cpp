@@ -511,7 +511,8 @@ TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
   EXPECT_EQ(le(image, pe + 4, 2), 0x14cu);   // i386
   EXPECT_EQ(le(image, pe + 24, 2), 0x10bu);  // PE32 optional header
   EXPECT_EQ(le(image, pe + 24 + 68, 2), 3u);  // console subsystem
-  // The C and C++ runtimes are inside: no libstdc++, libgcc or winpthread DLL.
+  // The C++ runtime is inside (no libstdc++, libgcc or winpthread DLL); the
+  // C runtime is Windows's own msvcrt.dll.
   std::vector<std::string> dlls = importedDlls(image, pe);
   EXPECT_FALSE(dlls.empty());
   for (const std::string& dll : dlls) {
