@@ -1,5 +1,7 @@
 // The Win32 backend of PlatformFile: a handle opened with share mode 0, so
-// that the system itself keeps every other opener off the file for the run.
+// that Windows keeps every other opener off the file for the run. Under wine
+// that holds off Windows programs only, never Linux ones, so the length is
+// still asked before each write.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -75,10 +77,6 @@ class Win32File final : public PlatformFile {
     return true;
   }
 
-  // Opened with share mode 0: no other program can open the file, let
-  // alone shorten it, while the handle is open.
-  bool lengthFixed() override { return true; }
-
   bool flush() override { return FlushFileBuffers(handle_) != 0; }
 
   bool close() override {
@@ -101,6 +99,20 @@ HANDLE openWide(const char* path, DWORD access, DWORD share) {
                      OPEN_EXISTING, 0, NULL);
 }
 
+// Whether the files open at `a` and `b` have the same length and the same
+// times of the last write and change.
+bool sameLengthAndTimes(HANDLE a, HANDLE b) {
+  FILE_STANDARD_INFO aSize, bSize;
+  FILE_BASIC_INFO aTimes, bTimes;
+  return GetFileInformationByHandleEx(a, FileStandardInfo, &aSize, sizeof aSize) &&
+         GetFileInformationByHandleEx(b, FileStandardInfo, &bSize, sizeof bSize) &&
+         GetFileInformationByHandleEx(a, FileBasicInfo, &aTimes, sizeof aTimes) &&
+         GetFileInformationByHandleEx(b, FileBasicInfo, &bTimes, sizeof bTimes) &&
+         aSize.EndOfFile.QuadPart == bSize.EndOfFile.QuadPart &&
+         aTimes.LastWriteTime.QuadPart == bTimes.LastWriteTime.QuadPart &&
+         aTimes.ChangeTime.QuadPart == bTimes.ChangeTime.QuadPart;
+}
+
 }  // namespace
 
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
@@ -108,11 +120,9 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // and the open fails if somebody else has it open already.
   HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  // Only a file on disk is kept: not a console, a pipe, a device or a
-  // directory (which the open refuses anyway, without backup semantics).
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  // Only a file on disk is kept: not a console, a pipe or a device. (A
+  // directory the open refuses, without backup semantics.)
+  if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     return nullptr;
   }
@@ -129,16 +139,18 @@ bool standardStreamIsFile(StandardStream stream, const char* path) {
   if (h == INVALID_HANDLE_VALUE) return false;
   // The same file has the same volume and file id. The 128-bit id comes
   // from Windows 8 on; the older 64-bit index is asked for where it is
-  // missing. Wine answers only the id for a standard stream that it was
-  // handed from Linux, with the volume 0: the id alone decides then, since
-  // taking the file for another would let output land in it.
+  // missing. Wine answers the volume 0 for a standard stream that it was
+  // handed from Linux, and a file of another file system can have the same
+  // id (its inode number): there the length, and the times of the last
+  // write and change, must agree too.
   bool same = false;
   FILE_ID_INFO outId, id;
   BY_HANDLE_FILE_INFORMATION outInfo, info;
   if (GetFileInformationByHandleEx(out, FileIdInfo, &outId, sizeof outId) &&
       GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
-    same = (outId.VolumeSerialNumber == id.VolumeSerialNumber || outId.VolumeSerialNumber == 0) &&
-           std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0;
+    same = std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0 &&
+           (outId.VolumeSerialNumber == id.VolumeSerialNumber ||
+            (outId.VolumeSerialNumber == 0 && sameLengthAndTimes(out, h)));
   } else if (GetFileInformationByHandle(out, &outInfo) && GetFileInformationByHandle(h, &info)) {
     same = info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
            info.nFileIndexHigh == outInfo.nFileIndexHigh &&

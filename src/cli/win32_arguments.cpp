@@ -27,32 +27,19 @@ __declspec(dllimport) int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wch
 namespace velkor {
 namespace {
 
-// The bytes of `wide` in the ANSI code page, if every character has exactly
-// one there: no best-fit look-alike, no default character, and the bytes
-// read back as the same characters.
-bool exactAnsi(const wchar_t* wide, std::string* out) {
-  const int n = static_cast<int>(std::wcslen(wide));
+// The bytes of the n units at `wide` in code page `cp`, if every character
+// has exactly one there: the bytes must read back as the same characters,
+// which no best-fit look-alike, default character or invalid UTF-16 does.
+bool exactIn(UINT cp, const wchar_t* wide, int n, std::string* out) {
   out->clear();
   if (n == 0) return true;
-  // With UTF-8 as the ANSI code page the flag and the default-character
-  // check are not allowed; invalid UTF-16 then fails the conversion.
-  const UINT cp = GetACP();
-  const bool utf8 = cp == CP_UTF8;
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  BOOL* usedDefaultCheck = utf8 ? nullptr : &usedDefault;
-  const int size = WideCharToMultiByte(cp, flags, wide, n, nullptr, 0, nullptr, usedDefaultCheck);
-  if (size <= 0 || usedDefault) return false;
+  const int size = WideCharToMultiByte(cp, 0, wide, n, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
   out->resize(static_cast<size_t>(size));
-  if (WideCharToMultiByte(cp, flags, wide, n, &(*out)[0], size, nullptr, usedDefaultCheck) != size ||
-      usedDefault) {
-    return false;
-  }
-  const int back = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, out->data(), size, nullptr, 0);
-  if (back != n) return false;
-  std::wstring again(static_cast<size_t>(back), L'\0');
-  return MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, out->data(), size, &again[0], back) == n &&
-         again.compare(0, static_cast<size_t>(n), wide) == 0;
+  if (WideCharToMultiByte(cp, 0, wide, n, &(*out)[0], size, nullptr, nullptr) != size) return false;
+  std::wstring again(static_cast<size_t>(n) + 1, L'\0');
+  return MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, out->data(), size, &again[0], n + 1) == n &&
+         again.compare(0, static_cast<size_t>(n), wide, static_cast<size_t>(n)) == 0;
 }
 
 // `wide` for a person to read where standard output goes: in the console's
@@ -63,16 +50,20 @@ std::string shown(const wchar_t* wide) {
   const int n = static_cast<int>(std::wcslen(wide));
   DWORD mode = 0;
   const UINT cp = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ? GetConsoleOutputCP() : GetACP();
-  DWORD flags = cp == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const DWORD flags = cp == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
   int size = WideCharToMultiByte(cp, flags, wide, n, nullptr, 0, nullptr, nullptr);
-  if (size <= 0 && flags != 0) {
-    // A code page that refuses the flag: look-alikes it is.
-    flags = 0;
-    size = WideCharToMultiByte(cp, flags, wide, n, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(cp, flags, wide, n, &out[0], size, nullptr, nullptr);
+    return out;
   }
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(cp, flags, wide, n, &out[0], size, nullptr, nullptr);
+  // A code page that refuses the flag: each character that has no exact
+  // form there is shown as "?".
+  for (int i = 0; i < n; i += size) {
+    size = IS_HIGH_SURROGATE(wide[i]) && i + 1 < n && IS_LOW_SURROGATE(wide[i + 1]) ? 2 : 1;
+    std::string one;
+    out += exactIn(cp, wide + i, size, &one) ? one : "?";
+  }
   return out;
 }
 
@@ -98,7 +89,7 @@ void readArguments(int argc, char** argv, ProgramArguments* args) {
       static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
       s = narrowFromWide(reinterpret_cast<const char16_t*>(w), std::wcslen(w));
     } else {
-      exact[static_cast<size_t>(i)] = exactAnsi(w, &s);
+      exact[static_cast<size_t>(i)] = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
     }
   }
   args->argv.clear();

@@ -134,6 +134,8 @@ set(velkor_wine_env
   WINEARCH=${velkor_windows_arch}
   WINELOADER=${velkor_wine}
   WINEDEBUG=-all
+  # wine's server keeps its socket in a folder under TMPDIR: this build's own
+  TMPDIR=${CMAKE_BINARY_DIR}/wine-tmp
   # UTF-8 parameters reach the programs as UTF-16, and the ANSI code page
   # is Windows-1252, whatever the locale of the machine
   LC_ALL=C.UTF-8
@@ -143,7 +145,7 @@ set(velkor_wine_env
 # until wine.shutdown: a server that ends between two tests' programs can
 # drop the next one's connection.
 add_test(NAME wine.prefix COMMAND sh -c
-  "mkdir -p \"$WINEPREFIX\" && { \"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1; }"
+  "mkdir -p \"$WINEPREFIX\" \"$TMPDIR\" && { \"$2\" -k >/dev/null 2>&1; \"$2\" -p </dev/null >/dev/null 2>&1 && \"$1\" wineboot -i </dev/null >/dev/null 2>&1; }"
   sh ${velkor_wine} ${VELKOR_WINESERVER})
 set_tests_properties(wine.prefix PROPERTIES ENVIRONMENT "${velkor_wine_env}"
   FIXTURES_SETUP velkor_wine TIMEOUT 600)

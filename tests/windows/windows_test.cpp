@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "binfile/wide_text.h"
+#include "support/strace_trace.h"
 #include "support/test_support.h"
 
 namespace velkor {
@@ -169,47 +169,38 @@ class Holder {
   int release_ = -1;
 };
 
-TEST_F(WindowsProgram, WildcardsReachTheToolAsTyped) {
+TEST_F(WindowsProgram, NamesAsTypedAndLinesInCrLf) {
   // a.bin matches every pattern below: expanded, the pattern would list or
-  // rename it.
+  // rename it. Device names open in Windows, but are no BIN files: the null
+  // device would read as an empty file.
   struct Case {
     std::vector<std::string> args;
-    const char* out;
+    std::string out;
+    int status;
   };
   const Case cases[] = {
-      {{"*.bin"}, "Unable to open *.bin\r\n"},
-      {{"?.bin"}, "Unable to open ?.bin\r\n"},
-      {{"*"}, "Unable to open *\r\n"},
-      {{"a.*", "brick01", "x"}, "Unable to open a.*\r\n"},
-      {{"*", "brick01", "x"}, "Unable to open *\r\n"},
+      {{"*.bin"}, "Unable to open *.bin\r\n", 1},
+      {{"?.bin"}, "Unable to open ?.bin\r\n", 1},
+      {{"*"}, "Unable to open *\r\n", 1},
+      {{"a.*", "brick01", "x"}, "Unable to open a.*\r\n", 1},
+      {{"*", "brick01", "x"}, "Unable to open *\r\n", 1},
+      {{"NUL", "brick01", "x"}, "Unable to open NUL\r\n", 1},
+      {{"\\\\.\\NUL", "brick01", "x"}, "Unable to open \\\\.\\NUL\r\n", 1},
+      {{"CON", "brick01", "x"}, "Unable to open CON\r\n", 1},
+      {{},
+       "To view texture names, supply 1 parameter: BIN name\r\n"
+       "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\r\n",
+       1},
+      {{"a.bin", "brick01", "stone"}, "Renamed 2 blocks\r\n", 0},
   };
-  writeFile(path("a.bin"), exampleBinFile());
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " with " + std::to_string(c.args.size()) + " parameters");
+    SCOPED_TRACE(c.args.empty() ? "no parameters" : c.args[0] + " with " + std::to_string(c.args.size()) + " parameters");
+    writeFile(path("a.bin"), exampleBinFile());
     Result r = velkor(c.args);
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(readFile(path("a.bin")) == exampleBinFile(), c.status != 0);
   }
-  EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
-}
-
-TEST_F(WindowsProgram, OnlyFilesOnDiskAreOpened) {
-  // Device names open in Windows, but are no BIN files: the null device
-  // would read as an empty file.
-  for (const char* name : {"NUL", "\\\\.\\NUL", "CON"}) {
-    SCOPED_TRACE(name);
-    Result r = velkor({name, "brick01", "x"});
-    EXPECT_EQ(r.out, std::string("Unable to open ") + name + "\r\n");
-    EXPECT_EQ(r.status, 1);
-  }
-}
-
-TEST_F(WindowsProgram, LinesEndInCrLf) {
-  writeFile(path("a.bin"), exampleBinFile());
-  EXPECT_EQ(velkor({"a.bin", "brick01", "stone"}).out, "Renamed 2 blocks\r\n");
-  EXPECT_EQ(velkor({}).out,
-            "To view texture names, supply 1 parameter: BIN name\r\n"
-            "To rename, supply 3 parameters: BIN name, old RAW name, new RAW name\r\n");
 }
 
 TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
@@ -237,22 +228,24 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
 TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
   // Standard output appended to the BIN file: by the Linux shell (the
   // program's standard output is the file), or by cmd, which keeps the file
-  // open, so that the program cannot open it.
+  // open, so that the program cannot open it. A refusal goes the same way.
   ASSERT_EQ(
       std::system(("cp " + shellQuote(env("VELKOR_EXE")) + " " + shellQuote(path("velkor.exe"))).c_str()),
       0);
   const std::string wine = shellQuote(env("VELKOR_WINE"));
-  const std::string commands[] = {
-      wine + " velkor.exe a.bin brick01 xyz >>a.bin",
-      wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"",
+  const std::pair<std::string, std::string> cases[] = {
+      {wine + " velkor.exe a.bin brick01 xyz >>a.bin", "Unable to open a.bin\r\n"},
+      {wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"", "Unable to open a.bin\r\n"},
+      {wine + " velkor.exe a.bin brick01 \u0101 >>a.bin",
+       "New RAW name has characters that this system's code page lacks.\r\n"},
   };
-  for (const std::string& command : commands) {
-    SCOPED_TRACE(command);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
     writeFile(path("a.bin"), exampleBinFile());
     const int w = std::system(
-        ("cd " + shellQuote(dir_) + " && " + command + " 2>" + shellQuote(top_ + "/err")).c_str());
+        ("cd " + shellQuote(dir_) + " && " + c.first + " 2>" + shellQuote(top_ + "/err")).c_str());
     EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 1);
-    EXPECT_EQ(readText(top_ + "/err"), "Unable to open a.bin\r\n");
+    EXPECT_EQ(readText(top_ + "/err"), c.second);
     EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
   }
 }
@@ -342,73 +335,15 @@ TEST_F(WindowsProgram, RawNamesAreTheCodePagesBytesExactly) {
   }
 }
 
-// The Linux system calls that wine makes on the BIN file for the Win32
-// backend's reads, writes and flush, as a clean run under `strace -k` shows
-// them: each call named as strace's inject counts it (its name, and which
-// call of that name on the file in that thread it is, from 1).
-struct WineCall {
-  std::string name;
-  int when;
-};
-struct WineFileCalls {
-  std::vector<WineCall> reads, writes, flushes;
-};
-
-WineFileCalls wineFileCalls(const std::string& tracePath) {
-  WineFileCalls calls;
-  std::ifstream in(tracePath);
-  std::map<std::string, int> seen;  // pid and name: calls so far
-  std::vector<WineCall>* kind = nullptr;
-  WineCall current;
-  bool open = false;
-  auto close = [&] {
-    if (open && kind != nullptr) kind->push_back(current);
-    open = false;
-    kind = nullptr;
-  };
-  for (std::string line; std::getline(in, line);) {
-    if (line.compare(0, 3, " > ") == 0) {
-      // A frame of the current call's stack: the ntdll entry that made it.
-      if (!open || kind != nullptr) continue;
-      if (line.find("(NtReadFile+") != std::string::npos) kind = &calls.reads;
-      if (line.find("(NtWriteFile+") != std::string::npos) kind = &calls.writes;
-      if (line.find("(NtFlushBuffersFile+") != std::string::npos) kind = &calls.flushes;
-      continue;
-    }
-    std::istringstream fields(line);
-    std::string pid, call;
-    fields >> pid >> call;
-    const size_t paren = call.find('(');
-    if (paren == std::string::npos || call[0] == '<') continue;  // resumed, exit, signal
-    close();
-    current.name = call.substr(0, paren);
-    current.when = ++seen[pid + " " + current.name];
-    open = true;
-  }
-  close();
-  return calls;
-}
-
-// Whether strace can trace here, with stacks; "" if it can.
-std::string straceUnusable() {
-  if (std::system("command -v strace >/dev/null 2>&1") != 0) return "strace is not installed";
-  if (std::system("strace -k -o /dev/null true >/dev/null 2>&1") != 0) {
-    return "strace cannot trace here with stacks (ptrace not permitted, or no -k)";
-  }
-  return "";
-}
-
+// The Win32 backend under wine, with the Linux calls that wine makes on the
+// BIN file failed by strace. Which call a row fails is found, with no stack
+// frames (strace has none for a 32-bit program), by the order of the calls
+// on the file in a clean run: the open's device query ends with fstatfs
+// (wine reads the file's first bytes for it); then come the walk's reads,
+// a size query and a write for each record, and the flush.
 TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
-  const std::string unusable = straceUnusable();
-  if (!unusable.empty()) GTEST_SKIP() << unusable;
   const TestFile file = makeTestFile();
-  const std::vector<uint8_t>& bytes = file.bytes;
-  const std::vector<size_t>& matchNames = file.matchNames;
-  // strace -P matches descriptors by their resolved path.
-  char* real = realpath(dir_.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  const std::string bin = std::string(real) + "/a.bin";
-  std::free(real);
+  const std::string bin = path("a.bin");  // canonical, as strace -P wants
   const std::vector<std::string> renameArgs = {"a.bin", "abc", "stone"};
   // Wine's server and services, started by a program outside strace, stay
   // up for the whole table: started under strace, they would be traced, and
@@ -416,25 +351,43 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   writeFile(path("keep.bin"), {});
   Holder keeper(dir_, "keep.bin", "reader", top_ + "/keeper");
   ASSERT_TRUE(keeper.waitUntilHeld());
-  const std::string traced = "pread64,pwrite64,preadv,pwritev,read,write,fsync,fdatasync";
+  const std::string unusable =
+      straceUnusable(shellQuote(env("VELKOR_WINE")) + " " + shellQuote(env("VELKOR_EXE")));
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
 
-  writeFile(bin, bytes);
+  writeFile(bin, file.bytes);
   Result clean = run(env("VELKOR_EXE"), renameArgs,
-                     {"strace", "-f", "-qq", "-k", "-o", top_ + "/trace", "-P", bin, "-e",
-                      "trace=" + traced});
+                     {"strace", "-f", "-qq", "-o", top_ + "/trace", "-P", bin, "-e",
+                      "trace=pread64,pwrite64,preadv,pwritev,read,write,fsync,fdatasync,"
+                      "%fstat,%fstatfs,statx"});
   ASSERT_EQ(clean.out, "Renamed 5 blocks\r\n");
-  const WineFileCalls calls = wineFileCalls(top_ + "/trace");
-  // Two reads of the walk; a record write for each rename; one flush.
-  ASSERT_EQ(calls.reads.size(), 2u);
-  ASSERT_EQ(calls.writes.size(), 5u);
-  ASSERT_EQ(calls.flushes.size(), 1u);
+  std::vector<TracedCall> reads, writes, sizes, flushes, sizeBeforeWrite;
+  for (const TracedCall& call : tracedCalls(readText(top_ + "/trace"))) {
+    const std::string& n = call.name;
+    if (n.find("statfs") != std::string::npos) {
+      reads.clear(), writes.clear(), sizes.clear(), flushes.clear(), sizeBeforeWrite.clear();
+    } else if (n.find("stat") != std::string::npos) {
+      sizes.push_back(call);
+    } else if (n == "pread64" || n == "preadv" || n == "read") {
+      reads.push_back(call);
+    } else if (n == "fsync" || n == "fdatasync") {
+      flushes.push_back(call);
+    } else {
+      writes.push_back(call);
+      sizeBeforeWrite.push_back(sizes.empty() ? TracedCall{} : sizes.back());
+      sizes.clear();
+    }
+  }
+  // Two reads of the walk; a record write for each rename; one flush, last.
+  ASSERT_EQ(reads.size(), 2u) << readText(top_ + "/trace");
+  ASSERT_EQ(writes.size(), 5u) << readText(top_ + "/trace");
+  ASSERT_EQ(flushes.size(), 1u) << readText(top_ + "/trace");
 
   const char kBeforeSecondRead[] =
       "Found texture: abc\r\nFound texture: wall\r\nFound texture: abc\r\n";
-  constexpr int kAll = 5;
   struct Row {
     const char* name;
-    const std::vector<WineCall>& kind;
+    const std::vector<TracedCall>& kind;
     size_t index;        // which of them fails
     const char* inject;  // error=ERRNO or retval=N
     bool rename;         // or list
@@ -443,34 +396,62 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
     int renamed;  // how many of the "abc" records hold the new name afterwards
   };
   const std::vector<Row> rows = {
-      {"first read fails", calls.reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
-      {"later read fails, list", calls.reads, 1, "error=EIO", false,
+      {"first read fails", reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, list", reads, 1, "error=EIO", false,
        std::string(kBeforeSecondRead) + "Unable to read a.bin\r\n", 1, 0},
-      {"later read fails, rename", calls.reads, 1, "error=EIO", true,
+      {"later read fails, rename", reads, 1, "error=EIO", true,
        "Unable to read a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"later read finds the file cut short", calls.reads, 1, "retval=0", false,
+      {"later read finds the file cut short", reads, 1, "retval=0", false,
        std::string(kBeforeSecondRead) + "Found incomplete block at 232f4, leaving\r\n", 1, 0},
-      {"later write finds the disk full", calls.writes, 2, "error=ENOSPC", true,
+      {"size query before a later write fails", sizeBeforeWrite, 2, "error=EIO", true,
        "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"later write cut short", calls.writes, 2, "retval=10", true,
+      {"later write finds the disk full", writes, 2, "error=ENOSPC", true,
        "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"flush fails", calls.flushes, 0, "error=EIO", true,
-       "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, kAll},
+      {"later write cut short", writes, 2, "retval=10", true,
+       "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
+      {"flush fails", flushes, 0, "error=EIO", true,
+       "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, 5},
   };
   for (const Row& row : rows) {
-    const WineCall& call = row.kind[row.index];
+    const TracedCall& call = row.kind[row.index];
     const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
     SCOPED_TRACE(std::string(row.name) + ": " + inject);
-    writeFile(bin, bytes);
+    ASSERT_NE(call.name, "") << readText(top_ + "/trace");
+    writeFile(bin, file.bytes);
     Result r = run(env("VELKOR_EXE"), row.rename ? renameArgs : std::vector<std::string>{"a.bin"},
                    {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e", "trace=" + call.name,
                     "-e", "inject=" + inject});
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.status, row.status);
-    std::vector<uint8_t> expected = bytes;
-    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[matchNames[i]], "stone", 6);
+    std::vector<uint8_t> expected = file.bytes;
+    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
     EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
   }
+
+  // Ctrl-C, as wine delivers it: a SIGINT to the program, while strace holds
+  // each record's write for a second. Ctrl-C comes once the first record is
+  // in the file: the record being written is finished, the count printed is
+  // the file's, and the run ends as Ctrl-C ends a program
+  // (STATUS_CONTROL_C_EXIT, low byte 0x3a) before its last record.
+  writeFile(bin, file.bytes);
+  const pid_t strace = startUnderWine(dir_, env("VELKOR_EXE"), renameArgs, top_ + "/out", -1,
+                                      {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e",
+                                       "inject=pwrite64:delay_enter=1000000:when=1+"});
+  for (int i = 0; i < 1000 && readFile(bin) == file.bytes; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::ifstream children("/proc/" + std::to_string(strace) + "/task/" + std::to_string(strace) +
+                         "/children");
+  pid_t program = 0;
+  children >> program;
+  EXPECT_TRUE(program > 0 && kill(program, SIGINT) == 0) << "no program under strace";
+  EXPECT_EQ(waitStatus(strace), 0x3a);
+  int renamed = 0;
+  EXPECT_EQ(std::sscanf(readText(top_ + "/out").c_str(), "Renamed %d blocks\r\n", &renamed), 1);
+  EXPECT_TRUE(renamed >= 1 && renamed < 5) << renamed;
+  std::vector<uint8_t> expected = file.bytes;
+  for (int i = 0; i < renamed; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
+  EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
 }
 
 TEST_F(WindowsProgram, VersionRecordAsWindowsReadsIt) {
@@ -521,32 +502,6 @@ std::vector<std::string> importedDlls(const std::vector<uint8_t>& image, size_t 
   return dlls;
 }
 
-// The path's 8-bit form, which carries a Windows name through the shared
-// code: every UTF-16 name comes back unit for unit, and a string that is no
-// such form is refused rather than opened as some other name.
-TEST(WidePath, EveryNameSurvivesAndNothingElseDecodes) {
-  const std::u16string names[] = {
-      u"", u"a.bin", u"t\u0101st.bin", u"\u03a9mega", u"\u65e5\u672c\u8a9e.bin",
-      u"\\\\?\\Z:\\x", u"\U0001F600.bin",
-      std::u16string(1, char16_t(0xd800)) + u"x",           // a lone high surrogate
-      u"x" + std::u16string(1, char16_t(0xdfff)),           // a lone low surrogate
-      std::u16string{char16_t(0xdc00), char16_t(0xd800)},  // reversed: two lone ones
-  };
-  for (const std::u16string& name : names) {
-    std::u16string back;
-    ASSERT_TRUE(wideFromNarrow(narrowFromWide(name.data(), name.size()), &back));
-    EXPECT_TRUE(back == name) << narrowFromWide(name.data(), name.size());
-  }
-  const char* notForms[] = {
-      "\xff", "\xc0\x80", "\xe0\x80\x80", "\xc3", "\xf4\x90\x80\x80", "a\x80",
-      "\xed\xa0\x80\xed\xb0\x80",  // a pair written as two surrogates
-  };
-  for (const char* s : notForms) {
-    std::u16string back;
-    EXPECT_FALSE(wideFromNarrow(s, &back)) << s;
-  }
-}
-
 TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
   std::vector<uint8_t> image = readFile(env("VELKOR_SHIPPED_EXE"));
   ASSERT_GT(image.size(), 0x40u) << env("VELKOR_SHIPPED_EXE");
@@ -556,7 +511,8 @@ TEST(WindowsExecutable, IsA32BitConsoleProgramNeedingOnlySystemDlls) {
   EXPECT_EQ(le(image, pe + 4, 2), 0x14cu);   // i386
   EXPECT_EQ(le(image, pe + 24, 2), 0x10bu);  // PE32 optional header
   EXPECT_EQ(le(image, pe + 24 + 68, 2), 3u);  // console subsystem
-  // The C and C++ runtimes are inside: no libstdc++, libgcc or winpthread DLL.
+  // The C++ runtime is inside (no libstdc++, libgcc or winpthread DLL); the
+  // C runtime is Windows's own msvcrt.dll.
   std::vector<std::string> dlls = importedDlls(image, pe);
   EXPECT_FALSE(dlls.empty());
   for (const std::string& dll : dlls) {
