@@ -42,6 +42,7 @@ const char kListing[] =
 const char kListingBeforeSecondRead[] =
     "Found texture: abc\nFound texture: wall\nFound texture: abc\n";
 constexpr int kAll = INT_MAX;
+constexpr char kWrites[] = "pwrite64,mmap", kNoMapping[] = "-e inject=mmap:error=ENODEV";
 
 struct Row {
   const char* name;
@@ -53,6 +54,7 @@ struct Row {
   int status;
   int renamed;  // how many of the "abc" records hold the new name afterwards
   const char* which = "";  // a pattern for the call's line in the trace ("": any)
+  const char* always = "";  // an injection made in both runs
 };
 
 // The tool under strace on `bin` (renaming, or listing), tracing `call` on it
@@ -109,12 +111,14 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
        std::string(kListingBeforeSecondRead) + "Unable to read FILE\n", 1, 0},
       {"later read fails, rename", "pread64", "error=EIO", 2, true,
        "Unable to read FILE\nRenamed 2 blocks\n", 1, 2},
-      {"later write finds the disk full", "pwrite64", "error=ENOSPC", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2},
-      {"later write interrupted", "pwrite64", "error=EINTR", 3, true, "Renamed 5 blocks\n", 0,
-       kAll},
-      {"later write cut short", "pwrite64", "retval=10", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2},
+      // Names are stored through a mapping, written where there is none.
+      {"no mapping", "mmap", "error=ENODEV", 1, true, "Renamed 5 blocks\n", 0, kAll},
+      {"later write finds the disk full", kWrites, "error=ENOSPC", 3, true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
+      {"later write interrupted", kWrites, "error=EINTR", 3, true, "Renamed 5 blocks\n", 0, kAll,
+       "pwrite", kNoMapping},
+      {"later write cut short", kWrites, "retval=10", 3, true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
       {"flush fails", "fdatasync", "error=EIO", 1, true, "Unable to write FILE\nRenamed 5 blocks\n",
        1, kAll},
       {"flush interrupted", "fdatasync", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
@@ -127,13 +131,14 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     // The same run without a fault, traced, says where the call lies.
     writeFile(bin, file.bytes);
     const std::string trace = dir + "/trace";
-    ASSERT_EQ(runTraced(bin, row.call, row.rename, "-o " + shellQuote(trace), dir), 0);
+    ASSERT_EQ(runTraced(bin, row.call, row.rename, "-o " + shellQuote(trace) + " " + row.always, dir), 0);
     const TracedCall call = findCall(readText(trace), row.which, row.when);
     ASSERT_NE(call.name, "") << "the run makes no such call:\n" << readText(trace);
 
     writeFile(bin, file.bytes);
     const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
-    const int w = runTraced(bin, row.call, row.rename, "-o /dev/null -e inject=" + inject, dir);
+    const int w = runTraced(bin, row.call, row.rename,
+                            "-o /dev/null -e inject=" + inject + " " + row.always, dir);
     const int status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
 
     std::string expectedOut = row.out;
@@ -176,6 +181,29 @@ pid_t flockHolder(ino_t inode) {
   return -1;
 }
 
+// The system's lease-break time set for a while (root alone may), and put
+// back as it was.
+class BreakTime {
+ public:
+  explicit BreakTime(int seconds) : seconds_(seconds) {}
+  ~BreakTime() {
+    if (!old_.empty()) std::ofstream(kPath) << old_;
+  }
+  bool set() {
+    if (seconds_ == 0) return true;
+    std::getline(std::ifstream(kPath), old_);
+    std::ofstream(kPath) << seconds_;
+    std::string now;
+    std::getline(std::ifstream(kPath), now);
+    return now == std::to_string(seconds_);
+  }
+
+ private:
+  static constexpr const char* kPath = "/proc/sys/fs/lease-break-time";
+  int seconds_;
+  std::string old_;
+};
+
 // While the tool is held inside a system call on the file (strace delays
 // it), another program signals it, or opens or truncates the file. Every
 // name afterwards is wholly old or new, the count printed is true, and the
@@ -204,7 +232,9 @@ TEST(SyscallFault, OthersDuringTheRun) {
   if (lease.name != "") noLease.push_back("fcntl:error=EACCES:when=" + std::to_string(lease.when));
 
   enum Act { kSignal, kOpenAndRead, kTruncate };
-  const std::string writeWaits = "pwrite64:delay_enter=1000000:when=1";
+  // The first store waits, in the mapping of the file.
+  const std::string writeWaits = "mmap:delay_enter=1000000:when=1";
+  const std::string slowStore = "mmap:delay_enter=1500000:when=1";
   struct Row {
     const char* name;
     bool list;  // list twoReads, or rename threeTextures
@@ -217,15 +247,18 @@ TEST(SyscallFault, OthersDuringTheRun) {
     bool emptied;     // the file ends truncated
     bool needsLease;
     int secondSignal = 0;  // sent right after the first
+    int breakSeconds = 0;   // the system's lease-break time for the row (0: as it is)
+    bool noticeBlocked = false;  // the tool starts with SIGIO blocked
   } rows[] = {
       {"SIGTERM", false, {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
       {"SIGINT", false, {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
       {"SIGHUP", false, {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
       {"SIGQUIT", false, {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
+      {"SIGUSR1", false, {writeWaits}, kSignal, SIGUSR1, "Renamed 1 blocks\n", -SIGUSR1, 1, false, false},
       {"SIGIO", false, {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
       // Asked again while stopping: the second ends the run at once, by that
-      // signal, after the record's write and before the count.
-      {"SIGINT, then SIGTERM", false, {writeWaits}, kSignal, SIGINT, "", -SIGTERM, 1, false, false,
+      // signal, before the store that the mapping waited for, and the count.
+      {"SIGINT, then SIGTERM", false, {writeWaits}, kSignal, SIGINT, "", -SIGTERM, 0, false, false,
        SIGTERM},
       // The signal comes during the read of the block after the counted
       // one: that block is listed, and the lines gathered so far go out.
@@ -235,6 +268,14 @@ TEST(SyscallFault, OthersDuringTheRun) {
       // renamed file.
       {"open", false, {writeWaits}, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
       {"truncate", false, {writeWaits}, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
+      // The first store waits 1.5 s, past half the lease-break time since
+      // the truncate asked: no name is written any more, and the truncate
+      // meets a file the run has finished with. The notice comes whatever
+      // the mask the tool was started with.
+      {"truncate, lease given up", false, {slowStore}, kTruncate, 0,
+       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, true, 0, 2},
+      {"truncate, lease given up, notice blocked", false, {slowStore}, kTruncate, 0,
+       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, true, 0, 2, true},
       // Without a lease, the truncate goes through while the read waits,
       // and the write that follows is not made.
       {"truncate, no lease", false, noLease, kTruncate, 0,
@@ -244,6 +285,11 @@ TEST(SyscallFault, OthersDuringTheRun) {
     SCOPED_TRACE(row.name);
     if (row.needsLease && !leases) {
       std::printf("skipped row \"%s\": no lease on this file system\n", row.name);
+      continue;
+    }
+    BreakTime breakTime(row.breakSeconds);
+    if (!breakTime.set()) {
+      std::printf("skipped row \"%s\": the lease-break time cannot be set here\n", row.name);
       continue;
     }
     const std::vector<uint8_t>& file = row.list ? twoReads : threeTextures;
@@ -276,6 +322,10 @@ TEST(SyscallFault, OthersDuringTheRun) {
       const int out = open((scratch.path("out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = open((scratch.path("err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(99);
+      sigset_t notice;
+      sigemptyset(&notice);
+      sigaddset(&notice, SIGIO);
+      if (row.noticeBlocked) sigprocmask(SIG_BLOCK, &notice, nullptr);
       execvp("strace", argv.data());
       _exit(98);
     }

@@ -107,18 +107,16 @@ class PosixFile final : public PlatformFile {
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
     *written = 0;
 #if defined(VELKOR_ONE_STORE_OF_16)
-    if (n == kStoreSize) {
-      const int stored = storeMapped(offset, buf);
-      if (stored != SIGBUS) {
-        *written = stored == 0 ? n : 0;
-        return stored == 0;
-      }
-      // The store faulted: past the end of a file shortened since, or on a
-      // page the system could not make writable (a hole on a full disk,
-      // where the record's own bytes may still be written).
-      uint64_t now = 0;
-      if (!size(&now) || now < offset || now - offset < n) return false;
+    const Store stored = n == kStoreSize ? storeMapped(offset, buf) : Store::kUnmapped;
+    if (stored == Store::kDone || stored == Store::kRefused) {
+      *written = stored == Store::kDone ? n : 0;
+      return stored == Store::kDone;
     }
+    // The store faulted: past the end of a file shortened since, or on a
+    // page the system could not make writable (a hole on a full disk, where
+    // the record's own bytes may still be written).
+    uint64_t now = 0;
+    if (stored == Store::kFaulted && (!size(&now) || now < offset || now - offset < n)) return false;
 #endif
     if (!writeMayGoOn()) return false;
     ssize_t r;
@@ -173,17 +171,17 @@ class PosixFile final : public PlatformFile {
 #if defined(VELKOR_ONE_STORE_OF_16)
   // Stores the 16 bytes at buf over those at `offset` with one instruction,
   // which neither a fault nor a signal can leave half done, even across a
-  // page. Returns 0 when stored, SIGBUS when the store faulted, -1 when the
-  // file cannot be mapped or writing may not go on.
-  int storeMapped(uint64_t offset, const uint8_t* buf) {
-    if (!mapWindow(offset)) return -1;
+  // page.
+  enum class Store { kDone, kRefused, kFaulted, kUnmapped };
+  Store storeMapped(uint64_t offset, const uint8_t* buf) {
+    if (!mapWindow(offset)) return Store::kUnmapped;
     uint8_t* const at = window_ + (offset - windowStart_);
     switch (sigsetjmp(storeAbandoned, 0)) {
       case 0:
         break;
       case SIGBUS:
         storeUnderway = 0;
-        return SIGBUS;
+        return Store::kFaulted;
       default:
         // A notice or a resume came before the store was known made: ask
         // again. A store that may no longer be made counts if its bytes
@@ -194,20 +192,20 @@ class PosixFile final : public PlatformFile {
         size_t got = 0;
         return readAt(offset, now, kStoreSize, &got) && got == kStoreSize &&
                        std::memcmp(now, buf, kStoreSize) == 0
-                   ? 0
-                   : -1;
+                   ? Store::kDone
+                   : Store::kRefused;
     }
     storeUnderway = 1;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     if (!writeMayGoOn()) {
       storeUnderway = 0;
-      return -1;
+      return Store::kRefused;
     }
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf));
     // The memory clobber keeps the store between the flag's two settings.
     __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(bytes) : "memory");
     storeUnderway = 0;
-    return 0;
+    return Store::kDone;
   }
 
   // Maps the window of the file that holds the 16 bytes at `offset`.
