@@ -23,75 +23,76 @@ deps:
 	tools/install-deps.sh test
 
 configure: deps-build
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B "$(BUILD)" -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
 build: configure
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build "$(BUILD)" -j $(JOBS)
 
 # Builds only the tool, none of the tests.
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target velkor
-	./$(BUILD)/velkor examples/example.bin
+	cmake --build "$(BUILD)" -j $(JOBS) --target velkor
+	"$(BUILD)/velkor" examples/example.bin
 
 test: deps build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	@cat $(BUILD)/windows-suite.txt 2>/dev/null || true
+	ctest --test-dir "$(BUILD)" --output-on-failure -j $(JOBS)
+	@cat "$(BUILD)/windows-suite.txt" 2>/dev/null || true
 
 .PHONY: windows package
 
 # The 32-bit Windows console program, cross-built with Debian's mingw-w64:
 # $(WIN32_BUILD)/velkor.exe. (`make test` makes and tests its own copy.)
 windows:
-	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	cmake -S . -B "$(WIN32_BUILD)" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build $(WIN32_BUILD) -j $(JOBS)
+	cmake --build "$(WIN32_BUILD)" -j $(JOBS)
 
 # The packages into $(PACKAGES): the Linux .tar.gz and .deb, and the
 # Windows .zip.
 package: build windows
 	tools/install-deps.sh package
-	cd $(BUILD) && cpack -B $(abspath $(PACKAGES))
-	cd $(WIN32_BUILD) && cpack -B $(abspath $(PACKAGES))
-	@ls -l $(PACKAGES)/*.tar.gz $(PACKAGES)/*.deb $(PACKAGES)/*.zip
+	mkdir -p "$(PACKAGES)"
+	packages="$$(cd "$(PACKAGES)" && pwd)" && cd "$(BUILD)" && cpack -B "$$packages"
+	packages="$$(cd "$(PACKAGES)" && pwd)" && cd "$(WIN32_BUILD)" && cpack -B "$$packages"
+	@ls -l "$(PACKAGES)"/*.tar.gz "$(PACKAGES)"/*.deb "$(PACKAGES)"/*.zip
 
 # The native test suite built with AddressSanitizer and UBSan: any report
 # ends its test with a failure. (The Windows program cannot be built with
 # them; its suite under wine runs in `make test`.)
 sanitize:
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=ON \
+	cmake -S . -B "$(SANITIZE_BUILD)" -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=ON \
 	  -DVELKOR_WINDOWS_SUITE=OFF $(CMAKE_FLAGS)
-	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cmake --build "$(SANITIZE_BUILD)" -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1 \
-	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir "$(SANITIZE_BUILD)" --output-on-failure -j $(JOBS)
 
 # Feeds generated files to both modes of the walk for FUZZ_SECONDS seconds.
 # New inputs go to $(FUZZ_BUILD)/corpus, failures to $(FUZZ_BUILD)/artifacts;
 # the seeds in fuzz/corpus are only read.
 fuzz:
-	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON \
-	  -DVELKOR_BUILD_TESTS=OFF -DCMAKE_C_COMPILER=$(FUZZ_CC) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velkor_fuzz
-	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
-	$(FUZZ_BUILD)/fuzz/velkor_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	  -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/ $(FUZZ_BUILD)/corpus fuzz/corpus
+	cmake -S . -B "$(FUZZ_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON \
+	  -DVELKOR_BUILD_TESTS=OFF -DCMAKE_C_COMPILER="$(FUZZ_CC)" -DCMAKE_CXX_COMPILER="$(FUZZ_CXX)" $(CMAKE_FLAGS)
+	cmake --build "$(FUZZ_BUILD)" -j $(JOBS) --target velkor_fuzz
+	mkdir -p "$(FUZZ_BUILD)/corpus" "$(FUZZ_BUILD)/artifacts"
+	"$(FUZZ_BUILD)/fuzz/velkor_fuzz" -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	  -print_final_stats=1 -artifact_prefix="$(FUZZ_BUILD)/artifacts/" "$(FUZZ_BUILD)/corpus" fuzz/corpus
 
 # Times the tool against `cat` of the same files and prints the table of
 # the Performance section of doc/maintaining.md. Needs python3 and GNU time
 # (/usr/bin/time); writes its inputs to bench-out/ (BENCH_DIR).
 bench: deps-build
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TOOLS=ON $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target velkor mkbin
-	bench/run_bench.sh $(BUILD)
+	cmake -S . -B "$(BUILD)" -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TOOLS=ON $(CMAKE_FLAGS)
+	cmake --build "$(BUILD)" -j $(JOBS) --target velkor mkbin
+	bench/run_bench.sh "$(BUILD)"
 
 # Writes the seed inputs of fuzz/corpus anew.
 fuzz-seeds: build
-	./$(BUILD)/fuzz/velkor_fuzz_seeds fuzz/corpus
+	"$(BUILD)/fuzz/velkor_fuzz_seeds" fuzz/corpus
 
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install "$(BUILD)" --prefix "$(PREFIX)"
 
 # Every build folder above. The benchmark's inputs in bench-out/ stay: they
 # are data, not a build, and bench/run_bench.sh writes them anew each run.
 clean:
-	rm -rf $(BUILD) $(WIN32_BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf "$(BUILD)" "$(WIN32_BUILD)" "$(SANITIZE_BUILD)" "$(FUZZ_BUILD)"
