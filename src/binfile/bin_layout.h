@@ -48,20 +48,14 @@ constexpr size_t kMaxRawNameLength = 15;     // longest name written; its NUL fi
 // The word that starts every block, read as an unsigned value.
 using BlockType = uint32_t;
 
-// What a block type announces.
+// What a block type announces, as the table above gives it.
 enum class BlockKind {
-  kEndBlock,          // 0: ends the block stream
-  kPerRecordBlock,    // 3: recordCount item records, then two words
-  kTextureBlock,      // 13: one texture record
-  kCountedBlock,      // 14, 17, 24, 41, 51, 52, 65: counted head, then item records
-  kCountedWordBlock,  // 25: counted head, then words
-  kUnknownBlock,      // every other value: the walk stops
+  kEndBlock, kPerRecordBlock, kTextureBlock, kCountedBlock, kCountedWordBlock, kUnknownBlock
 };
 
-// Classifies a block type word read from the file. Inline: the walk asks
-// once per block, and the compiler can then fold this switch into its own.
-// The texture block, the most frequent by far, is asked about first: along
-// that path the walk then knows the kind, and with it the block's size.
+// Classifies a block type word. Inline, so that the walk's own switch can
+// absorb it; the texture block, by far the most frequent, is asked about
+// first: along that path the walk knows the kind, and so the block's size.
 inline BlockKind classifyBlockType(BlockType type) {
   if (type == 13) return BlockKind::kTextureBlock;
   switch (type) {
@@ -69,13 +63,7 @@ inline BlockKind classifyBlockType(BlockType type) {
       return BlockKind::kEndBlock;
     case 3:
       return BlockKind::kPerRecordBlock;
-    case 14:
-    case 17:
-    case 24:
-    case 41:
-    case 51:
-    case 52:
-    case 65:
+    case 14: case 17: case 24: case 41: case 51: case 52: case 65:
       return BlockKind::kCountedBlock;
     case 25:
       return BlockKind::kCountedWordBlock;
@@ -136,15 +124,14 @@ inline uint64_t blockSize(BlockKind kind, const uint8_t* head, int32_t recordCou
   }
 }
 
-// The RAW name of the texture record whose 20 bytes start at `record`: the
-// name field's bytes before its first NUL, all 16 when it has none. These
-// work on the record where it lies, so that the walk need not copy it, and
-// never read past the field.
+// The RAW name of the texture record whose 20 bytes start at `record` is
+// the name field's bytes before its first NUL, all 16 when it has none. The
+// calls below work on the record where it lies and never read past the field.
 
-// Length of that RAW name: 0 to 16, for any processor. The field is taken
-// as two words of 8 bytes, first byte lowest, and both are searched for a
-// zero byte all at once; which of them holds the first is chosen without a
-// branch, as names end in either half about as often.
+// Length of that RAW name (0 to 16) on any processor: the field's two words
+// of 8 bytes, first byte lowest, are searched for a zero byte at once; the
+// one holding the first is chosen without a branch, as names end in either
+// half about as often.
 inline size_t rawNameLengthByWords(const uint8_t* record) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   constexpr uint64_t kTops = 0x8080808080808080u;

@@ -247,33 +247,20 @@ bool heldByAnother(int error) {
 // waits, so neither is interrupted.
 bool lockWholeFile(int fd) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && heldByAnother(errno)) return false;
-  struct flock whole = {};
+  struct flock whole = {};  // from offset 0 (SEEK_SET) to the end, however long it grows
   whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  whole.l_start = 0;
-  whole.l_len = 0;  // to the end of the file, however long it grows
   return ::fcntl(fd, F_OFD_SETLK, &whole) == 0 || !heldByAnother(errno);
 }
 
-// Takes a write lease on the file where it holds every path to the data:
-// while it is held, another program's open or truncate of the file waits
-// (see posix_file.h). Sets *leased if the lease was taken. Returns false
-// only when another program has the file open; a lease that cannot be had
-// for any other reason (the user does not own the file, a file system
-// without leases) leaves the file held by the locks alone.
+// Takes a write lease on the file where it holds every path to the data
+// (see posix_file.h); sets *leased if it did. Returns false only when
+// another program has the file open; a lease refused for any other reason
+// (a file the user does not own, say) leaves the file held by the locks.
 bool leaseWholeFile(int fd, bool* leased) {
   *leased = false;
   if (!leaseHoldsEveryPath(fd)) return true;
   *leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
   return *leased || errno != EAGAIN;
-}
-
-int openOrRetry(const char* path) {
-  int fd;
-  do {
-    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
 }
 
 // Moves a descriptor that took the place of a closed standard stream above
@@ -292,7 +279,11 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // another program's lease would hold back fails at once instead of
   // waiting; the file type is checked right after, and only regular files
   // are kept.
-  int fd = aboveStandardStreams(openOrRetry(path));
+  int fd;
+  do {
+    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  fd = aboveStandardStreams(fd);
   if (fd < 0) return nullptr;
   struct stat st;
   int flags;

@@ -2,11 +2,9 @@
 // made from a signal handler of the process, and is safe there.
 //
 // On a local file system a file opened by openPlatformFile() is held with a
-// write lease: another program that asks to open or truncate it waits, and
-// the system sends this process SIGIO; it breaks the lease after its
-// lease-break time (/proc/sys/fs/lease-break-time). Writes end well before
-// that, so that the waiting program always meets a file the run has
-// finished with.
+// write lease: another program's open or truncate waits, this process gets
+// SIGIO, and the system breaks the lease after /proc/sys/fs/lease-break-time.
+// Writes end well before that, so the waiting program meets a finished file.
 //
 // Renamed names are stored through a shared mapping of the file, which can
 // never make it longer: a store past its end raises SIGBUS.

@@ -18,14 +18,13 @@
 namespace velkor {
 namespace {
 
-// What one ReadFile or WriteFile call can be asked to move. The walk's
+// What one ReadFile or WriteFile call can be asked to move; the walk's
 // transfers (a read buffer, a record) are far smaller.
 constexpr size_t kMaxTransfer = 0xffffffffu;
 
-// Names the offset of a transfer on a handle opened for plain, synchronous
-// use: the call still waits for the transfer, and the offset goes in two
-// halves, so that offsets past 4 GiB work. The handle's own position is
-// never used.
+// The offset of a transfer on a handle opened for plain, synchronous use
+// (the call still waits), in two halves so that offsets past 4 GiB work.
+// The handle's own position is never used.
 OVERLAPPED overlappedAt(uint64_t offset) {
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
@@ -137,12 +136,11 @@ bool standardStreamIsFile(StandardStream stream, const char* path) {
   // while standard output (or anybody) holds the file.
   HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (h == INVALID_HANDLE_VALUE) return false;
-  // The same file has the same volume and file id. The 128-bit id comes
-  // from Windows 8 on; the older 64-bit index is asked for where it is
-  // missing. Wine answers the volume 0 for a standard stream that it was
-  // handed from Linux, and a file of another file system can have the same
-  // id (its inode number): there the length, and the times of the last
-  // write and change, must agree too.
+  // The same file has the same volume and file id (the 128-bit id from
+  // Windows 8 on, else the older 64-bit index). Wine answers volume 0 for a
+  // standard stream handed over from Linux, where a file of another file
+  // system can have the same id (its inode number): there the length and
+  // the times of the last write and change must agree too.
   bool same = false;
   FILE_ID_INFO outId, id;
   BY_HANDLE_FILE_INFORMATION outInfo, info;

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "binfile/block_walk.h"
-#include "binfile/message.h"
 #include "binfile/standard_streams.h"
 #include "cli/arguments.h"
 #include "cli/command_line.h"

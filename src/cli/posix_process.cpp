@@ -36,9 +36,9 @@ bool isFault(int signal) {
   return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
 }
 
-void setDefault(int signal) {
+void setHandler(int signal, void (*handler)(int)) {
   struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
 }
@@ -49,7 +49,7 @@ void setDefault(int signal) {
 void endBy(int signal) {
   const struct rlimit noCore = {0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
-  setDefault(signal);
+  setHandler(signal, SIG_DFL);
   sigset_t unblocked;
   sigemptyset(&unblocked);
   sigaddset(&unblocked, signal);
@@ -67,7 +67,7 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     // faulted goes on as a failed write; any other fault is a fault, and
     // ends the process as it would have.
     if (signal == SIGBUS) abandonMappedStore();
-    setDefault(signal);
+    setHandler(signal, SIG_DFL);
     return;
   }
   int none = 0;
@@ -79,23 +79,16 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
   endBy(signal);
 }
 
-void ignore(int signal) {
-  struct sigaction action = {};
-  action.sa_handler = SIG_IGN;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-}
-
 }  // namespace
 
 void prepareProcess() {
   // Output to a pipe whose reader has gone fails like any other output,
   // instead of ending the process: a rename then still writes and flushes
   // every record, and the status tells of the failure.
-  ignore(SIGPIPE);
+  setHandler(SIGPIPE, SIG_IGN);
   // A write past the file-size limit (ulimit -f) fails with EFBIG like any
   // other failed write, instead of ending the process mid-run.
-  ignore(SIGXFSZ);
+  setHandler(SIGXFSZ, SIG_IGN);
   // A stop runs with every other signal held back; the calls it interrupts
   // go on (every loop of the tool retries on EINTR anyway).
   struct sigaction stop = {};
@@ -121,11 +114,9 @@ void prepareProcess() {
   }
   // They must arrive whatever mask the process was started with.
   sigprocmask(SIG_UNBLOCK, &notices, nullptr);
-  // Standard output is not buffered by the C library: a listing gathers its
-  // lines in a large buffer of its own and hands them over a buffer at a
-  // time, which then go straight to the system; a second buffer here would
-  // only copy every line once more. The few other messages go out whole,
-  // one write each, in the order they are printed.
+  // Standard output is not buffered by the C library: a listing hands over
+  // its lines a large buffer at a time, and every other message goes out
+  // whole, one write each; a second buffer would only copy them once more.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 

@@ -80,22 +80,20 @@ void readArguments(int argc, char** argv, ProgramArguments* args) {
     args->shownPath = argc > 1 ? argv[1] : "";
     return;
   }
+  // Sized first, so that the strings argv points into never move.
   args->storage.resize(static_cast<size_t>(wideCount));
-  std::vector<bool> exact(static_cast<size_t>(wideCount), true);
+  args->argv.clear();
   for (int i = 0; i < wideCount; ++i) {
     const wchar_t* w = wide[i];
     std::string& s = args->storage[static_cast<size_t>(i)];
+    bool exact = true;
     if (i <= 1) {
       static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
       s = narrowFromWide(reinterpret_cast<const char16_t*>(w), std::wcslen(w));
     } else {
-      exact[static_cast<size_t>(i)] = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
+      exact = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
     }
-  }
-  args->argv.clear();
-  for (int i = 0; i < wideCount; ++i) {
-    args->argv.push_back(exact[static_cast<size_t>(i)] ? args->storage[static_cast<size_t>(i)].c_str()
-                                                       : nullptr);
+    args->argv.push_back(exact ? s.c_str() : nullptr);
   }
   args->shownPath = wideCount > 1 ? shown(wide[1]) : "";
 }
