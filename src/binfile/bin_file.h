@@ -63,10 +63,6 @@ class BinFile {
   void close();
 
  private:
-  // Writes the n bytes the buffer holds for `offset` back to the file.
-  // False if the system would not take them all.
-  bool restore(uint64_t offset, size_t n);
-
   std::unique_ptr<PlatformFile> file_;
   std::unique_ptr<uint8_t[]> buf_;
   uint64_t bufStart_ = 0;  // file offset of buf_[0]

@@ -17,23 +17,19 @@ namespace {
 // is one of the two classes below; the walk is made once for each, so that
 // every call is a direct one. Both answer:
 //   IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file)
-//     For each texture record read in full: `record` points at it in the
-//     file's buffer, `offset` is where it lies in the file. Returns kOk, or
-//     the failure that must stop the walk at once.
-//   bool endOfWalk()
-//     Once when the walk stops, before the walk prints anything: what the
-//     action still holds back goes out. False if the output failed.
-//   bool report()
-//     Once, after the file is closed. False if the output failed.
+//     For each texture record read in full, where it lies in the buffer and
+//     in the file. kOk, or the failure that must stop the walk at once.
+//   bool endOfWalk()  (once the walk stops, before it prints anything)
+//     Lets out what the action holds back. False if the output failed.
+//   bool report()  (after the file is closed) False if the output failed.
 
 constexpr char kTextureLinePrefix[] = "Found texture: ";
 constexpr size_t kTextureLinePrefixLength = sizeof(kTextureLinePrefix) - 1;
 // Prefix, the whole name field, newline.
 constexpr size_t kLongestTextureLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
 
-// Prints the RAW name of every texture. The lines are gathered in the
-// lister's own buffer and handed to `out` a buffer at a time. Once the
-// output fails, nothing more could be shown: the walk stops.
+// Prints the RAW name of every texture, gathering the lines in a buffer of
+// its own that goes to `out` when full; once the output fails, the walk stops.
 class TextureLister {
  public:
   explicit TextureLister(std::FILE* out) : out_(out) {}
@@ -108,8 +104,7 @@ struct WalkStop {
   BlockType type;
 };
 
-// The one walk over the block stream, made for the run's own texture
-// action, TextureLister or TextureRenamer.
+// The one walk over the block stream, made for the run's texture action.
 template <typename TextureAction>
 WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
                     const std::atomic<int>& stopRequested) {
@@ -207,10 +202,8 @@ int endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FILE* 
 // what is said about how it stopped, the flush, the close and the report.
 // Returns the exit status.
 template <typename TextureAction>
-int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount,
-                  TextureAction& action,
-                  const std::atomic<int>& stopRequested, const char* binPath,
-                  std::FILE* out) {
+int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount, TextureAction& action,
+                  const std::atomic<int>& stopRequested, const char* binPath, std::FILE* out) {
   const WalkStop stop = walkToStop(file, blocksStart, recordCount, action, stopRequested);
   // Lines the action held back come before the walk's own message.
   const bool heldOut = stop.result != IoResult::kOutputError && action.endOfWalk();

@@ -20,10 +20,9 @@ class PlatformFile {
   // Closes the file if close() has not been called.
   virtual ~PlatformFile() = default;
 
-  // Reads up to n bytes starting at `offset` into buf; *got receives the
-  // number read. Fewer than n bytes are read only when the file ends first.
-  // Returns false on an error; *got then counts the bytes read before it,
-  // which are valid.
+  // Reads up to n bytes at `offset` into buf; *got receives the number read,
+  // fewer than n only where the file ends first. Returns false on an error;
+  // *got then counts the valid bytes read before it.
   // REQUIRES: the file is open; n bytes writable at buf.
   virtual bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) = 0;
 

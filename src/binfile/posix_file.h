@@ -14,9 +14,9 @@
 namespace velkor {
 
 // SIGIO: another program waits for the leased file. SIGCONT: the process
-// runs again after a stop of unknown length. Either may land between the
-// check that writing may go on and the store it allows: that store is then
-// abandoned (this call does not return) and checked again.
+// runs again after a stop of unknown length. Either, landing between the
+// check that writing may go on and the store it allows, abandons that store
+// (this call does not return), which is checked again.
 void noteLeaseSignal(int signal);
 
 // SIGBUS raised by the process's own access: if it was a store into the

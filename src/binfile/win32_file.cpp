@@ -35,9 +35,7 @@ OVERLAPPED overlappedAt(uint64_t offset) {
 class Win32File final : public PlatformFile {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) close();
-  }
+  ~Win32File() override { if (handle_ != INVALID_HANDLE_VALUE) close(); }
 
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     assert(n <= kMaxTransfer);
@@ -60,7 +58,6 @@ class Win32File final : public PlatformFile {
   }
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
-    // Records are small: one request, and a write cut short is not continued.
     assert(n <= kMaxTransfer);
     OVERLAPPED at = overlappedAt(offset);
     DWORD w = 0;
@@ -119,8 +116,8 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // and the open fails if somebody else has it open already.
   HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  // Only a file on disk is kept: not a console, a pipe or a device. (A
-  // directory the open refuses, without backup semantics.)
+  // Only a file on disk is kept, not a console, pipe or device (the open
+  // refuses a directory, without backup semantics).
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     return nullptr;

@@ -20,9 +20,8 @@ struct ProgramArguments {
   std::vector<std::string> storage;
 };
 
-// Reads the process's parameters. `argc` and `argv` are main's; Windows
-// reads the parameters again from the system in their wide form, split by
-// the same rules and with no wildcard expanded.
+// Reads the process's parameters from main's `argc` and `argv` (Windows
+// reads them again in their wide form, split alike, no wildcard expanded).
 // REQUIRES: called once, from main, before anything is printed.
 void readArguments(int argc, char** argv, ProgramArguments* args);
 

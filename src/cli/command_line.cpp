@@ -17,8 +17,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
     return parsed;
   }
   if (parameters == 3) {
-    // A name the file's bytes cannot hold exactly would match, or store,
-    // another name.
+    // A name the file's bytes cannot hold exactly would match or store another.
     for (int i : {2, 3}) {
       if (argv[i] == nullptr) {
         printMessage(out, "%s RAW name has characters that this system's code page lacks.\n",

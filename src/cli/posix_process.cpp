@@ -17,8 +17,7 @@ std::atomic<int> stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from signal handlers");
 
 // True for a signal whose default ends the process and that the run turns
-// into a stop: all but those that cannot be caught, those that stop the
-// process or are ignored by default, and those handled on their own.
+// into a stop: all but those below.
 bool stopsTheRun(int signal) {
   switch (signal) {
     case SIGKILL: case SIGSTOP:                                  // cannot be caught
@@ -63,16 +62,14 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     return;
   }
   if (isFault(signal) && info->si_code > 0) {
-    // Not sent by another program: a store into the file's mapping that
-    // faulted goes on as a failed write; any other fault is a fault, and
-    // ends the process as it would have.
+    // Raised by the process itself: a faulted store into the file's mapping
+    // goes on as a failed write; any other fault ends the process as it would.
     if (signal == SIGBUS) abandonMappedStore();
     setHandler(signal, SIG_DFL);
     return;
   }
   int none = 0;
-  // The first: the record being written is finished, and the walk stops
-  // before the next one.
+  // The first stops the walk once the record being written is finished.
   if (stopSignal.compare_exchange_strong(none, signal)) return;
   // Asked again while stopping: only the output (a pipe nobody reads, say)
   // can be keeping the process. This one ends it at once.
@@ -82,12 +79,11 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
 }  // namespace
 
 void prepareProcess() {
-  // Output to a pipe whose reader has gone fails like any other output,
-  // instead of ending the process: a rename then still writes and flushes
-  // every record, and the status tells of the failure.
+  // Output to a pipe whose reader has gone, and a write past the file-size
+  // limit (ulimit -f: EFBIG), fail like any other instead of ending the
+  // process mid-run: a rename still writes and flushes every record, and
+  // the status tells of the failure.
   setHandler(SIGPIPE, SIG_IGN);
-  // A write past the file-size limit (ulimit -f) fails with EFBIG like any
-  // other failed write, instead of ending the process mid-run.
   setHandler(SIGXFSZ, SIG_IGN);
   // A stop runs with every other signal held back; the calls it interrupts
   // go on (every loop of the tool retries on EINTR anyway).

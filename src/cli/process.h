@@ -8,9 +8,8 @@
 
 namespace velkor {
 
-// Sets the process up for one run, before anything is printed: standard
-// output, and the handlers that turn an interruption into a request to
-// stop. Call once, first thing in main.
+// Sets up standard output and the handlers that turn an interruption into
+// a request to stop. Call once, first thing in main.
 void prepareProcess();
 
 // The flag the handlers set when the run must stop; non-zero once set.

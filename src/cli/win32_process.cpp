@@ -29,13 +29,12 @@ std::atomic<int> stopEvent{0};
 constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
 // Runs on a thread the system starts for the event. The first Ctrl-C or
-// Ctrl-Break, and the console's closing, logoff and shutdown, ask the walk
-// to stop and keep this thread here (the event handled, so that the process
-// is not ended under the run) while the run finishes its record, flushes
-// and prints its count; endProcess then ends the process, this thread with
-// it. (For closing, logoff and shutdown the system ends it anyway once its
-// time is out.) A second Ctrl-C or Ctrl-Break while stopping is left to the
-// system's own handler, which ends the process at once.
+// Ctrl-Break, or the console's closing, logoff or shutdown, asks the walk to
+// stop and keeps this thread here (the event handled, so the process is not
+// ended under the run) until endProcess ends the process after the record,
+// the flush and the count (or the system does, once its time for the last
+// three is out). A second Ctrl-C or Ctrl-Break is left to the system's own
+// handler, which ends the process at once.
 BOOL WINAPI onConsoleControl(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT: case CTRL_BREAK_EVENT:
