@@ -31,9 +31,8 @@ IoResult BinFile::peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t*
     const bool ok = file_->readAt(offset, buf_.get(), length, &read);
     bufStart_ = offset;
     bufLen_ = read;
-    // The read goes ahead of the walk: an error past the bytes asked for
-    // (a bad sector after the end block, say) is met only if the walk ever
-    // needs those bytes.
+    // An error past the bytes asked for (a bad sector after the end block,
+    // say) is met only if the walk ever needs those bytes.
     if (!ok && read < want) return IoResult::kReadError;
   }
   // A file that has shrunk since start() gives fewer bytes: the walk then
@@ -47,8 +46,7 @@ IoResult BinFile::peek(uint64_t offset, size_t n, const uint8_t** bytes, size_t*
 IoResult BinFile::write(uint64_t offset, const uint8_t* src, size_t n) {
   assert(offset >= bufStart_ && offset - bufStart_ <= bufLen_ &&
          bufLen_ - (offset - bufStart_) >= n);
-  // A file that another program has shortened since it was read is not
-  // grown back by a write past its new end.
+  // A file another program has shortened since is not grown back.
   uint64_t now = 0;
   if (!file_->lengthFixed() && (!file_->size(&now) || now < offset || now - offset < n)) {
     return IoResult::kWriteError;
@@ -60,20 +58,13 @@ IoResult BinFile::write(uint64_t offset, const uint8_t* src, size_t n) {
   // The system took only part (a full disk, a file-size limit): the bytes
   // it took are put back as they were read, so that the record is wholly
   // old. That space is the file's already, so this needs no new space.
-  if (written > 0) restore(offset, written);
-  return IoResult::kWriteError;
-}
-
-bool BinFile::restore(uint64_t offset, size_t n) {
   const uint8_t* old = buf_.get() + (offset - bufStart_);
-  size_t done = 0;
-  while (done < n) {
-    size_t written = 0;
-    file_->writeAt(offset + done, old + done, n - done, &written);
-    if (written == 0) return false;
-    done += written;
+  for (size_t done = 0, put = 0; done < written; done += put) {
+    put = 0;
+    file_->writeAt(offset + done, old + done, written - done, &put);
+    if (put == 0) break;  // the repair failed too
   }
-  return true;
+  return IoResult::kWriteError;
 }
 
 IoResult BinFile::flushWrites() {

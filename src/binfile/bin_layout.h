@@ -48,20 +48,14 @@ constexpr size_t kMaxRawNameLength = 15;     // longest name written; its NUL fi
 // The word that starts every block, read as an unsigned value.
 using BlockType = uint32_t;
 
-// What a block type announces.
+// What a block type announces, as the table above gives it.
 enum class BlockKind {
-  kEndBlock,          // 0: ends the block stream
-  kPerRecordBlock,    // 3: recordCount item records, then two words
-  kTextureBlock,      // 13: one texture record
-  kCountedBlock,      // 14, 17, 24, 41, 51, 52, 65: counted head, then item records
-  kCountedWordBlock,  // 25: counted head, then words
-  kUnknownBlock,      // every other value: the walk stops
+  kEndBlock, kPerRecordBlock, kTextureBlock, kCountedBlock, kCountedWordBlock, kUnknownBlock
 };
 
-// Classifies a block type word read from the file. Inline: the walk asks
-// once per block, and the compiler can then fold this switch into its own.
-// The texture block, the most frequent by far, is asked about first: along
-// that path the walk then knows the kind, and with it the block's size.
+// Classifies a block type word. Inline, so that the walk's own switch can
+// absorb it; the texture block, by far the most frequent, is asked about
+// first: along that path the walk knows the kind, and so the block's size.
 inline BlockKind classifyBlockType(BlockType type) {
   if (type == 13) return BlockKind::kTextureBlock;
   switch (type) {
@@ -69,13 +63,7 @@ inline BlockKind classifyBlockType(BlockType type) {
       return BlockKind::kEndBlock;
     case 3:
       return BlockKind::kPerRecordBlock;
-    case 14:
-    case 17:
-    case 24:
-    case 41:
-    case 51:
-    case 52:
-    case 65:
+    case 14: case 17: case 24: case 41: case 51: case 52: case 65:
       return BlockKind::kCountedBlock;
     case 25:
       return BlockKind::kCountedWordBlock;
@@ -94,14 +82,12 @@ inline uint32_t decodeU32(const uint8_t* p) {
 // Decodes a little-endian two's-complement word.
 // REQUIRES: 4 readable bytes at p.
 inline int32_t decodeI32(const uint8_t* p) {
-  uint32_t u = decodeU32(p);
-  return u <= 0x7fffffffu ? static_cast<int32_t>(u)
-                          : -static_cast<int32_t>(~u) - 1;
+  const uint32_t u = decodeU32(p);
+  return u <= 0x7fffffffu ? static_cast<int32_t>(u) : -static_cast<int32_t>(~u) - 1;
 }
 
-// Bytes of items of a block whose items are counted (per-record, counted
-// and counted-word blocks); a count of zero or less means none. Computed in
-// 64 bits: no count can overflow it.
+// Bytes of the items of a per-record, counted or counted-word block, in 64
+// bits, which no count can overflow.
 inline uint64_t itemBytes(int32_t count, size_t itemSize) {
   return count <= 0 ? 0 : static_cast<uint64_t>(count) * itemSize;
 }
@@ -109,10 +95,9 @@ inline uint64_t itemBytes(int32_t count, size_t itemSize) {
 // Bytes after the type word that must be read before a block of this kind
 // can be sized or acted on: the counted head or the texture record.
 inline size_t blockHeadSize(BlockKind kind) {
-  return kind == BlockKind::kTextureBlock ? kTextureRecordSize
-         : kind == BlockKind::kCountedBlock || kind == BlockKind::kCountedWordBlock
-             ? kCountedHeadSize
-             : 0;
+  if (kind == BlockKind::kTextureBlock) return kTextureRecordSize;
+  const bool counted = kind == BlockKind::kCountedBlock || kind == BlockKind::kCountedWordBlock;
+  return counted ? kCountedHeadSize : 0;
 }
 
 // The most that blockHeadSize() asks for, with the type word before it.
@@ -136,15 +121,14 @@ inline uint64_t blockSize(BlockKind kind, const uint8_t* head, int32_t recordCou
   }
 }
 
-// The RAW name of the texture record whose 20 bytes start at `record`: the
-// name field's bytes before its first NUL, all 16 when it has none. These
-// work on the record where it lies, so that the walk need not copy it, and
-// never read past the field.
-
-// Length of that RAW name: 0 to 16, for any processor. The field is taken
-// as two words of 8 bytes, first byte lowest, and both are searched for a
-// zero byte all at once; which of them holds the first is chosen without a
-// branch, as names end in either half about as often.
+// The RAW name of the texture record whose 20 bytes start at `record` is
+// the name field's bytes before its first NUL, all 16 when it has none. The
+// calls below work on the record where it lies and never read past the field.
+//
+// Length of that RAW name (0 to 16) on any processor: the field's two words
+// of 8 bytes, first byte lowest, are searched for a zero byte at once; the
+// one holding the first is chosen without a branch, as names end in either
+// half about as often.
 inline size_t rawNameLengthByWords(const uint8_t* record) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   constexpr uint64_t kTops = 0x8080808080808080u;
@@ -162,9 +146,8 @@ inline size_t rawNameLengthByWords(const uint8_t* record) {
   return before + static_cast<size_t>(__builtin_ctzll(found)) / 8;
 }
 
-// Length of that RAW name: 0 to 16. Where the processor compares 16 bytes
-// at once (SSE2, which every x86-64 has), one compare finds the first zero
-// byte; elsewhere the words above do.
+// The same, by one 16-byte compare where the processor has SSE2 (every
+// x86-64 does); elsewhere by the words above.
 inline size_t rawNameLength(const uint8_t* record) {
 #if defined(__SSE2__)
   const __m128i field = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + kRawNameOffset));
@@ -176,10 +159,9 @@ inline size_t rawNameLength(const uint8_t* record) {
 #endif
 }
 
-// A RAW name made ready to be compared with many name fields: the field
-// must hold the name's bytes and, after them, a NUL or the field's end. The
-// field's other bytes do not count. Compared eight bytes at a time, with no
-// call and no branch per byte.
+// A RAW name made ready to be compared with many name fields, which match
+// when they hold its bytes and then a NUL or the field's end (the rest does
+// not count); eight bytes at a time, with no call or branch per byte.
 class RawNamePattern {
  public:
   // A name longer than the field matches no field.

@@ -8,44 +8,33 @@
 #include <string>
 #include <utility>
 
-#include "binfile/bin_file.h"
-#include "binfile/bin_layout.h"
-#include "binfile/message.h"
 #include "binfile/standard_streams.h"
 
 namespace velkor {
 namespace {
 
-// The run's texture action (TextureAction, the walk's template parameter) is one
-// of the two classes below, built for that
-// run alone. Both answer the same three calls, and the walk and everything
-// after it are made once for each, so that every call is a direct one:
+// The run's texture action (the walk's template parameter TextureAction)
+// is one of the two classes below; the walk is made once for each, so that
+// every call is a direct one. Both answer:
 //   IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file)
-//     Called with each texture record read in full: `record` points at its
-//     kTextureRecordSize bytes where they lie in the file's buffer, and
-//     `offset` is where they lie in the file. Returns kOk, or the failure
-//     that must stop the walk at once.
-//   bool endOfWalk()
-//     Called once when the walk stops, before the walk prints anything of
-//     its own: whatever the action still holds back for the output goes
-//     out now. Returns false if the output failed.
-//   bool report()
-//     Called once, after the file has been closed. Returns false if the
-//     output failed.
+//     For each texture record read in full, where it lies in the buffer and
+//     in the file. kOk, or the failure that must stop the walk at once.
+//   bool endOfWalk()  (once the walk stops, before it prints anything)
+//     Lets out what the action holds back. False if the output failed.
+//   bool report()  (after the file is closed) False if the output failed.
 
 constexpr char kTextureLinePrefix[] = "Found texture: ";
 constexpr size_t kTextureLinePrefixLength = sizeof(kTextureLinePrefix) - 1;
 // Prefix, the whole name field, newline.
 constexpr size_t kLongestTextureLine = kTextureLinePrefixLength + kRawNameFieldSize + 1;
 
-// Prints the RAW name of every texture. The lines are gathered in the
-// lister's own buffer and handed to `out` a buffer at a time. Once the
-// output fails, nothing more could be shown: the walk stops.
+// Prints the RAW name of every texture, gathering the lines in a buffer of
+// its own that goes to `out` when full; once the output fails, the walk stops.
 class TextureLister {
  public:
   explicit TextureLister(std::FILE* out) : out_(out) {}
 
-  // Made here, in the class, so that it is made inside the walk.
+  // Both actions' onTexture are made in the class, so inside the walk.
   IoResult onTexture(const uint8_t* record, uint64_t, BinFile&) {
     if (kLineBufferSize - used_ < kLongestTextureLine && !writeLines()) {
       return IoResult::kOutputError;
@@ -80,50 +69,31 @@ class TextureLister {
 };
 
 // Writes a new RAW name into every texture whose name equals the old one:
-// the record's whole name field, at the place where it was read, one write
-// each.
+// the record's whole name field where it was read, one write each.
 class TextureRenamer {
  public:
-  TextureRenamer(const std::string& oldRawName, const std::string& newRawName,
-                 std::FILE* out)
+  TextureRenamer(const std::string& oldRawName, const std::string& newRawName, std::FILE* out)
       : oldRawName_(oldRawName), newRawName_(newRawName), out_(out) {}
-  IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file);
+  IoResult onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
+    if (!oldRawName_.matches(record)) return IoResult::kOk;
+    TextureRecord renamed;
+    std::memcpy(renamed.bytes(), record, kTextureRecordSize);
+    renamed.storeRawName(newRawName_.data(), newRawName_.size());
+    // The lead word never changes: the name field alone is written, whole.
+    const IoResult r = file.write(offset + kRawNameOffset, renamed.bytes() + kRawNameOffset,
+                                  kRawNameFieldSize);
+    if (r == IoResult::kOk) ++renamedCount_;
+    return r;
+  }
   bool endOfWalk() { return true; }
   // Prints how many records were rewritten.
-  bool report();
+  bool report() { return printMessage(out_, "Renamed %" PRIi64 " blocks\n", renamedCount_); }
 
  private:
   const RawNamePattern oldRawName_;
   const std::string& newRawName_;
   std::FILE* out_;
   int64_t renamedCount_ = 0;  // records whose name field the system accepted in full
-};
-
-IoResult TextureRenamer::onTexture(const uint8_t* record, uint64_t offset, BinFile& file) {
-  if (!oldRawName_.matches(record)) return IoResult::kOk;
-  TextureRecord renamed;
-  std::memcpy(renamed.bytes(), record, kTextureRecordSize);
-  renamed.storeRawName(newRawName_.data(), newRawName_.size());
-  // The lead word never changes: the name field alone is written, whole.
-  const IoResult r = file.write(offset + kRawNameOffset, renamed.bytes() + kRawNameOffset,
-                                kRawNameFieldSize);
-  if (r == IoResult::kOk) ++renamedCount_;
-  return r;
-}
-
-bool TextureRenamer::report() {
-  return printMessage(out_, "Renamed %" PRIi64 " blocks\n", renamedCount_);
-}
-
-// How the block loop ended.
-enum class WalkEnd {
-  kEndMarker,     // an end block was read
-  kUnknownBlock,  // a block type that the tool does not know
-  kIncomplete,    // the file ended inside a block, or before the end block
-  kReadFailed,
-  kWriteFailed,
-  kOutputFailed,  // the listing could not be printed: nothing more is said
-  kStopped,       // the process asked the run to stop
 };
 
 // Where and why the block loop stopped: at an end block or an unknown block
@@ -134,8 +104,7 @@ struct WalkStop {
   BlockType type;
 };
 
-// The one walk over the block stream, made for the run's own texture
-// action, TextureLister or TextureRenamer.
+// The one walk over the block stream, made for the run's texture action.
 template <typename TextureAction>
 WalkStop walkToStop(BinFile& file, uint64_t offset, int32_t recordCount, TextureAction& action,
                     const std::atomic<int>& stopRequested) {
@@ -204,30 +173,28 @@ IoResult readPrologue(BinFile& file, int32_t* recordCount, uint64_t* blocksStart
   return IoResult::kOk;
 }
 
-// Says how the walk stopped, if not at the end block. `heldOut` is false
-// when the output failed, in the walk or as the action let out the lines it
-// held back: nothing more is said then.
-WalkEnd endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FILE* out,
-                bool* printed) {
-  if (!heldOut) return WalkEnd::kOutputFailed;
+// Says how the walk stopped, if not at the end block, and returns the exit
+// status: 0 at an end block or an unknown block. `heldOut` is false when the
+// output failed, in the walk or as the action let out the lines it held
+// back: nothing more is said then, nor after a stop the process asked for.
+int endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FILE* out,
+            bool* printed) {
+  if (!heldOut || stop.result == IoResult::kStopped) return 1;
   switch (stop.result) {
-    case IoResult::kStopped:
-      return WalkEnd::kStopped;
-    case IoResult::kOk:
-      if (classifyBlockType(stop.type) == BlockKind::kEndBlock) return WalkEnd::kEndMarker;
+    case IoResult::kOk:  // an end block or an unknown one
+      if (classifyBlockType(stop.type) == BlockKind::kEndBlock) return 0;
       *printed = printMessage(out, "Found unknown %x block at %" PRIx64 ", leaving\n",
-                   static_cast<unsigned>(stop.type), stop.blockStart);
-      return WalkEnd::kUnknownBlock;
-    case IoResult::kEnd:
+                              static_cast<unsigned>(stop.type), stop.blockStart);
+      return 0;
+    case IoResult::kEnd:  // the file ended inside a block, or before the end block
       *printed = printMessage(out, "Found incomplete block at %" PRIx64 ", leaving\n",
                               stop.blockStart);
-      return WalkEnd::kIncomplete;
-    case IoResult::kWriteError:
-      *printed = printMessage(out, "Unable to write %s\n", binPath);
-      return WalkEnd::kWriteFailed;
+      return 1;
     default:
-      *printed = printMessage(out, "Unable to read %s\n", binPath);
-      return WalkEnd::kReadFailed;
+      *printed = printMessage(out, stop.result == IoResult::kWriteError ? "Unable to write %s\n"
+                                                                        : "Unable to read %s\n",
+                              binPath);
+      return 1;
   }
 }
 
@@ -235,20 +202,18 @@ WalkEnd endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FI
 // what is said about how it stopped, the flush, the close and the report.
 // Returns the exit status.
 template <typename TextureAction>
-int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount,
-                  TextureAction& action,
-                  const std::atomic<int>& stopRequested, const char* binPath,
-                  std::FILE* out) {
+int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount, TextureAction& action,
+                  const std::atomic<int>& stopRequested, const char* binPath, std::FILE* out) {
   const WalkStop stop = walkToStop(file, blocksStart, recordCount, action, stopRequested);
   // Lines the action held back come before the walk's own message.
   const bool heldOut = stop.result != IoResult::kOutputError && action.endOfWalk();
   bool printed = true;  // false once anything printed did not go out
-  const WalkEnd end = endWalk(stop, heldOut, binPath, out, &printed);
-  int status = end == WalkEnd::kEndMarker || end == WalkEnd::kUnknownBlock ? 0 : 1;
+  int status = endWalk(stop, heldOut, binPath, out, &printed);
   // Whatever reached the file, the records counted above all, is on the
   // disk before the count is printed. A failed write was said already.
   if (file.flushWrites() != IoResult::kOk) {
-    if (end != WalkEnd::kWriteFailed && !printMessage(out, "Unable to write %s\n", binPath)) {
+    const bool writeSaid = heldOut && stop.result == IoResult::kWriteError;
+    if (!writeSaid && !printMessage(out, "Unable to write %s\n", binPath)) {
       printed = false;
     }
     status = 1;
@@ -281,11 +246,8 @@ int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFil
   if (r != IoResult::kOk) {
     // Nothing was walked, so there is nothing to report.
     file.close();
-    if (r == IoResult::kEnd) {
-      printMessage(out, "%s is not a valid BIN file\n", binPath);
-    } else {
-      printMessage(out, "Unable to read %s\n", binPath);
-    }
+    printMessage(out, r == IoResult::kEnd ? "%s is not a valid BIN file\n" : "Unable to read %s\n",
+                 binPath);
     return 1;
   }
 

@@ -1,5 +1,3 @@
-#include "binfile/message.h"
-
 #include <cstdarg>
 #include <memory>
 

@@ -1,9 +1,7 @@
 // The one thing the tool needs from the operating system: an existing file,
-// held for the run, that can be read and written in place at given offsets.
-// There is no file position: every transfer names its offset.
-//
-// Each backend (POSIX, Win32) provides openPlatformFile(); the build picks
-// exactly one.
+// held for the run, read and written in place at given offsets (there is
+// no file position). Each backend (POSIX, Win32) provides
+// openPlatformFile(); the build picks exactly one.
 #ifndef VELKOR_BINFILE_PLATFORM_FILE_H_
 #define VELKOR_BINFILE_PLATFORM_FILE_H_
 
@@ -22,19 +20,17 @@ class PlatformFile {
   // Closes the file if close() has not been called.
   virtual ~PlatformFile() = default;
 
-  // Reads up to n bytes starting at `offset` into buf; *got receives the
-  // number read. Fewer than n bytes are read only when the file ends first.
-  // Returns false on an error; *got then counts the bytes read before it,
-  // which are valid.
+  // Reads up to n bytes at `offset` into buf; *got receives the number read,
+  // fewer than n only where the file ends first. Returns false on an error;
+  // *got then counts the valid bytes read before it.
   // REQUIRES: the file is open; n bytes writable at buf.
   virtual bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) = 0;
 
-  // Writes the n bytes at buf to the file starting at `offset`, with one
-  // request to the system (retried only if nothing was written because a
-  // signal came first). *written receives how many bytes the system
-  // accepted. Returns true only when all n were accepted; a write cut short
-  // is not continued. A write past the file's end makes it longer; a
-  // caller that must not grow the file checks its length first.
+  // Writes the n bytes at buf at `offset` with one request to the system
+  // (retried only if a signal came before anything was written); *written
+  // receives how many it accepted. True only when all n were; a write cut
+  // short is not continued. A write past the end makes the file longer: a
+  // caller that must not grow it checks its length first.
   // REQUIRES: the file is open; n bytes readable at buf.
   virtual bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) = 0;
 
@@ -60,15 +56,13 @@ class PlatformFile {
 };
 
 // Opens the existing regular file at `path` for reading and writing, never
-// creating it, and holds it until it is closed, as far as the system
-// allows: on Windows nobody else can open it; on Linux nobody can take a
-// flock or a record lock on it, and, where the system grants a write lease,
-// another program's open or truncate waits until it is closed (or until
-// the system breaks the lease: see posix_file.h). Returns nullptr if the
-// file does not exist, cannot be opened for both reading and writing, is
-// not a regular file, is held by another opener, or (where a lease could
-// otherwise be had) is open in another program. Never blocks waiting for
-// another program.
+// creating it, and holds it until it is closed as far as the system allows:
+// on Windows nobody else can open it; on Linux nobody can flock or
+// record-lock it, and under a write lease another program's open or
+// truncate waits until it is closed or the lease is broken (posix_file.h).
+// Returns nullptr if the file does not exist, cannot be opened for reading
+// and writing, is not a regular file, is held by another opener, or (where
+// a lease could be had) is open in another program. Never blocks.
 std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
 
 }  // namespace velkor

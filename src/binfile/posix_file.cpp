@@ -1,8 +1,7 @@
-// The POSIX backend of PlatformFile: a file descriptor, never one of the
-// standard streams', held with an exclusive flock and an exclusive record
-// lock for the whole run, and on a local file system with a write lease as
-// well. Reads are positioned (pread); a write of 16 bytes is one store
-// through a shared mapping of the file, any other write a pwrite.
+// The POSIX backend of PlatformFile: a descriptor above the standard
+// streams', held for the run with an exclusive flock and record lock, and
+// on a local file system a write lease. Reads are preads; a write of 16
+// bytes is one store through a shared mapping, any other a pwrite.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -84,9 +83,7 @@ class PosixFile final : public PlatformFile {
   PosixFile(int fd, bool leased) : fd_(fd), leased_(leased) {
     if (leased_) breakNanoseconds_ = leaseBreakNanoseconds(), intactAt_ = monotonicNanoseconds();
   }
-  ~PosixFile() override {
-    if (fd_ >= 0) close();
-  }
+  ~PosixFile() override { if (fd_ >= 0) close(); }
 
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     size_t done = 0;
@@ -148,9 +145,8 @@ class PosixFile final : public PlatformFile {
   }
 
   bool close() override {
-    // Closing the descriptor releases both locks and the lease; whoever
-    // waits on the lease goes on then. A close interrupted by a signal has
-    // still released the descriptor on Linux: never retry it.
+    // Closing releases both locks and the lease (whoever waits goes on). A
+    // close interrupted by a signal has still released it on Linux: no retry.
     if (window_ != nullptr) ::munmap(window_, kWindowSize + kStoreSize);
     window_ = nullptr;
     int r = ::close(fd_);
@@ -170,8 +166,7 @@ class PosixFile final : public PlatformFile {
 
 #if defined(VELKOR_ONE_STORE_OF_16)
   // Stores the 16 bytes at buf over those at `offset` with one instruction,
-  // which neither a fault nor a signal can leave half done, even across a
-  // page.
+  // which neither a fault nor a signal can leave half done, even across pages.
   enum class Store { kDone, kRefused, kFaulted, kUnmapped };
   Store storeMapped(uint64_t offset, const uint8_t* buf) {
     if (!mapWindow(offset)) return Store::kUnmapped;
@@ -233,47 +228,32 @@ class PosixFile final : public PlatformFile {
   uint64_t windowStart_ = 0;
 };
 
-// True when the failed lock call met another holder's lock. Any other
-// failure (a file system without that kind of lock, say) does not keep the
-// file from being used.
+// True when the failed lock call met another holder's lock; any other
+// failure (a file system without that kind of lock, say) leaves it usable.
 bool heldByAnother(int error) {
   return error == EWOULDBLOCK || error == EAGAIN || error == EACCES;
 }
 
-// Takes the two kinds of lock that other programs use on POSIX systems:
-// flock, and a record lock over the whole file. The record lock belongs to
-// the open file description, not to the process, so it does not meet the
-// tool's own flock, and closing the descriptor releases both. Neither call
-// waits, so neither is interrupted.
+// Takes the two kinds of lock other programs use on POSIX systems: flock,
+// and a record lock over the whole file, which belongs to the open file
+// description (so it does not meet the tool's own flock, and closing the
+// descriptor releases both). Neither call waits, so neither is interrupted.
 bool lockWholeFile(int fd) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && heldByAnother(errno)) return false;
-  struct flock whole = {};
+  struct flock whole = {};  // from offset 0 (SEEK_SET) to the end, however long it grows
   whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  whole.l_start = 0;
-  whole.l_len = 0;  // to the end of the file, however long it grows
   return ::fcntl(fd, F_OFD_SETLK, &whole) == 0 || !heldByAnother(errno);
 }
 
-// Takes a write lease on the file where it holds every path to the data:
-// while it is held, another program's open or truncate of the file waits
-// (see posix_file.h). Sets *leased if the lease was taken. Returns false
-// only when another program has the file open; a lease that cannot be had
-// for any other reason (the user does not own the file, a file system
-// without leases) leaves the file held by the locks alone.
+// Takes a write lease on the file where it holds every path to the data
+// (see posix_file.h); sets *leased if it did. Returns false only when
+// another program has the file open; a lease refused for any other reason
+// (a file the user does not own, say) leaves the file held by the locks.
 bool leaseWholeFile(int fd, bool* leased) {
   *leased = false;
   if (!leaseHoldsEveryPath(fd)) return true;
   *leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
   return *leased || errno != EAGAIN;
-}
-
-int openOrRetry(const char* path) {
-  int fd;
-  do {
-    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
 }
 
 // Moves a descriptor that took the place of a closed standard stream above
@@ -292,7 +272,11 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // another program's lease would hold back fails at once instead of
   // waiting; the file type is checked right after, and only regular files
   // are kept.
-  int fd = aboveStandardStreams(openOrRetry(path));
+  int fd;
+  do {
+    fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  fd = aboveStandardStreams(fd);
   if (fd < 0) return nullptr;
   struct stat st;
   int flags;

@@ -2,11 +2,9 @@
 // made from a signal handler of the process, and is safe there.
 //
 // On a local file system a file opened by openPlatformFile() is held with a
-// write lease: another program that asks to open or truncate it waits, and
-// the system sends this process SIGIO; it breaks the lease after its
-// lease-break time (/proc/sys/fs/lease-break-time). Writes end well before
-// that, so that the waiting program always meets a file the run has
-// finished with.
+// write lease: another program's open or truncate waits, this process gets
+// SIGIO, and the system breaks the lease after /proc/sys/fs/lease-break-time.
+// Writes end well before that, so the waiting program meets a finished file.
 //
 // Renamed names are stored through a shared mapping of the file, which can
 // never make it longer: a store past its end raises SIGBUS.
@@ -16,9 +14,9 @@
 namespace velkor {
 
 // SIGIO: another program waits for the leased file. SIGCONT: the process
-// runs again after a stop of unknown length. Either may land between the
-// check that writing may go on and the store it allows: that store is then
-// abandoned (this call does not return) and checked again.
+// runs again after a stop of unknown length. Either, landing between the
+// check that writing may go on and the store it allows, abandons that store
+// (this call does not return), which is checked again.
 void noteLeaseSignal(int signal);
 
 // SIGBUS raised by the process's own access: if it was a store into the

@@ -17,11 +17,10 @@ struct RunRequest {
   std::string newRawName;  // Rename only; at most kMaxRawNameLength bytes
   // The path as messages show it, for a person to read. Empty: binPath.
   std::string shownPath;
-  // Set (non-zero) by the process when the run must stop early, from a
-  // signal handler or a console control handler's thread: the walk stops
-  // before the next texture record, and the run ends as it does after a
-  // failure. The record being written when it is set is finished first.
-  // Null: never.
+  // Set (non-zero) by the process, from a signal handler or a console
+  // control handler's thread, when the run must stop: the record being
+  // written is finished, the walk stops before the next one, and the run
+  // ends as after a failure. Null: never.
   const std::atomic<int>* stopRequested = nullptr;
 };
 

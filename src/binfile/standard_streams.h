@@ -1,5 +1,6 @@
 // The process's standard output and error as the tool's messages meet them.
-// Each platform has its own (the build picks one, with the file backend).
+// Each platform has its own (the build picks one, with the file backend);
+// printMessage is common to both.
 #ifndef VELKOR_BINFILE_STANDARD_STREAMS_H_
 #define VELKOR_BINFILE_STANDARD_STREAMS_H_
 
@@ -21,6 +22,14 @@ bool standardStreamIsFile(StandardStream stream, const char* path);
 // set not to block. Returns false if the output failed; the bytes it did
 // not take are lost.
 bool writeOutput(std::FILE* out, const char* bytes, size_t n);
+
+// Formats one message (printf's format) and writes it to `out` whole, with
+// one writeOutput, so that it is never split among writes; a null `out`
+// says nothing. Returns false if the output did not take all of it.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+bool printMessage(std::FILE* out, const char* format, ...);
 
 }  // namespace velkor
 

@@ -9,20 +9,12 @@ bool isHighSurrogate(uint32_t u) { return u >= 0xd800 && u <= 0xdbff; }
 bool isLowSurrogate(uint32_t u) { return u >= 0xdc00 && u <= 0xdfff; }
 
 void appendCodePoint(uint32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xc0 | c >> 6));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xe0 | c >> 12));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3f)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
-  } else {
-    out->push_back(static_cast<char>(0xf0 | c >> 18));
-    out->push_back(static_cast<char>(0x80 | (c >> 12 & 0x3f)));
-    out->push_back(static_cast<char>(0x80 | (c >> 6 & 0x3f)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
+  // The lead byte's marker, by the number of continuation bytes after it.
+  static const uint32_t kLeadMarker[] = {0x00, 0xc0, 0xe0, 0xf0};
+  const int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out->push_back(static_cast<char>(kLeadMarker[tail] | c >> (6 * tail)));
+  for (int k = tail - 1; k >= 0; --k) {
+    out->push_back(static_cast<char>(0x80 | (c >> (6 * k) & 0x3f)));
   }
 }
 
@@ -48,24 +40,13 @@ bool wideFromNarrow(const std::string& narrow, std::u16string* wide) {
   bool lastWasLoneHigh = false;
   for (size_t i = 0; i < n;) {
     const uint32_t b = static_cast<uint8_t>(narrow[i]);
-    size_t length;
-    uint32_t c;
-    if (b < 0x80) {
-      length = 1;
-      c = b;
-    } else if (b >= 0xc2 && b <= 0xdf) {
-      length = 2;
-      c = b & 0x1f;
-    } else if (b >= 0xe0 && b <= 0xef) {
-      length = 3;
-      c = b & 0x0f;
-    } else if (b >= 0xf0 && b <= 0xf4) {
-      length = 4;
-      c = b & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
+    // The sequence's length by its lead byte (0: none starts with it), and
+    // the bits of the code point that the lead byte holds.
+    const size_t length =
+        b < 0x80 ? 1 : b < 0xc2 ? 0 : b < 0xe0 ? 2 : b < 0xf0 ? 3 : b < 0xf5 ? 4 : 0;
+    if (length == 0 || n - i < length) return false;
+    static const uint32_t kLeadBits[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    uint32_t c = b & kLeadBits[length];
     for (size_t k = 1; k < length; ++k) {
       const uint32_t t = static_cast<uint8_t>(narrow[i + k]);
       if ((t & 0xc0) != 0x80) return false;

@@ -1,8 +1,7 @@
-// Paths between UTF-16, as Windows names files, and the 8-bit strings that
-// the tool carries them in. The 8-bit form is UTF-8, extended so that any
-// sequence of 16-bit units survives the round trip: a surrogate without its
-// partner is kept as the three bytes UTF-8 would give its code point
-// (Windows allows such names).
+// Paths between UTF-16, as Windows names files, and the tool's 8-bit
+// strings: UTF-8, extended so that any sequence of 16-bit units survives the
+// round trip (a lone surrogate, which Windows allows in names, is kept as
+// the three bytes UTF-8 would give its code point).
 #ifndef VELKOR_BINFILE_WIDE_TEXT_H_
 #define VELKOR_BINFILE_WIDE_TEXT_H_
 

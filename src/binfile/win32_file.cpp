@@ -18,14 +18,13 @@
 namespace velkor {
 namespace {
 
-// What one ReadFile or WriteFile call can be asked to move. The walk's
+// What one ReadFile or WriteFile call can be asked to move; the walk's
 // transfers (a read buffer, a record) are far smaller.
 constexpr size_t kMaxTransfer = 0xffffffffu;
 
-// Names the offset of a transfer on a handle opened for plain, synchronous
-// use: the call still waits for the transfer, and the offset goes in two
-// halves, so that offsets past 4 GiB work. The handle's own position is
-// never used.
+// The offset of a transfer on a handle opened for plain, synchronous use
+// (the call still waits), in two halves so that offsets past 4 GiB work.
+// The handle's own position is never used.
 OVERLAPPED overlappedAt(uint64_t offset) {
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
@@ -36,9 +35,7 @@ OVERLAPPED overlappedAt(uint64_t offset) {
 class Win32File final : public PlatformFile {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) close();
-  }
+  ~Win32File() override { if (handle_ != INVALID_HANDLE_VALUE) close(); }
 
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     assert(n <= kMaxTransfer);
@@ -61,7 +58,6 @@ class Win32File final : public PlatformFile {
   }
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
-    // Records are small: one request, and a write cut short is not continued.
     assert(n <= kMaxTransfer);
     OVERLAPPED at = overlappedAt(offset);
     DWORD w = 0;
@@ -120,8 +116,8 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   // and the open fails if somebody else has it open already.
   HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  // Only a file on disk is kept: not a console, a pipe or a device. (A
-  // directory the open refuses, without backup semantics.)
+  // Only a file on disk is kept, not a console, pipe or device (the open
+  // refuses a directory, without backup semantics).
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     return nullptr;
@@ -137,12 +133,11 @@ bool standardStreamIsFile(StandardStream stream, const char* path) {
   // while standard output (or anybody) holds the file.
   HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (h == INVALID_HANDLE_VALUE) return false;
-  // The same file has the same volume and file id. The 128-bit id comes
-  // from Windows 8 on; the older 64-bit index is asked for where it is
-  // missing. Wine answers the volume 0 for a standard stream that it was
-  // handed from Linux, and a file of another file system can have the same
-  // id (its inode number): there the length, and the times of the last
-  // write and change, must agree too.
+  // The same file has the same volume and file id (the 128-bit id from
+  // Windows 8 on, else the older 64-bit index). Wine answers volume 0 for a
+  // standard stream handed over from Linux, where a file of another file
+  // system can have the same id (its inode number): there the length and
+  // the times of the last write and change must agree too.
   bool same = false;
   FILE_ID_INFO outId, id;
   BY_HANDLE_FILE_INFORMATION outInfo, info;

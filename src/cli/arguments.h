@@ -1,8 +1,6 @@
-// The parameters as the tool reads them. The system hands them over in its
-// own form (bytes on POSIX, UTF-16 on Windows); here each is put into the
-// form its place on the command line calls for: the first parameter is the
-// BIN file's path as the file layer opens it, the others are RAW names as
-// the file stores them.
+// The parameters as the tool reads them, from the system's own form (bytes
+// on POSIX, UTF-16 on Windows) into the form each place calls for: the BIN
+// file's path as the file layer opens it, RAW names as the file stores them.
 #ifndef VELKOR_CLI_ARGUMENTS_H_
 #define VELKOR_CLI_ARGUMENTS_H_
 
@@ -15,16 +13,15 @@ struct ProgramArguments {
   // argv[0..argc-1] for parseCommandLine. A RAW name that has no exact form
   // in the file's bytes is nullptr (never the path, never on POSIX).
   std::vector<const char*> argv;
-  // The path as messages show it, for a person to read; may only
-  // approximate the path. Empty when there is no path parameter.
+  // The path as messages show it to a person; may only approximate it.
+  // Empty when there is no path parameter.
   std::string shownPath;
   // What argv points into.
   std::vector<std::string> storage;
 };
 
-// Reads the process's parameters. `argc` and `argv` are main's; Windows
-// reads the parameters again from the system in their wide form, split by
-// the same rules and with no wildcard expanded.
+// Reads the process's parameters from main's `argc` and `argv` (Windows
+// reads them again in their wide form, split alike, no wildcard expanded).
 // REQUIRES: called once, from main, before anything is printed.
 void readArguments(int argc, char** argv, ProgramArguments* args);
 

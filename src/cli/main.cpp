@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "binfile/block_walk.h"
-#include "binfile/message.h"
 #include "binfile/standard_streams.h"
 #include "cli/arguments.h"
 #include "cli/command_line.h"
@@ -20,9 +19,9 @@ int main(int argc, char** argv) {
   using velkor::StandardStream;
   const bool outputIsFile =
       binPath != nullptr && velkor::standardStreamIsFile(StandardStream::kOutput, binPath);
-  std::FILE* out = !outputIsFile ? stdout
-                   : velkor::standardStreamIsFile(StandardStream::kError, binPath) ? nullptr
-                                                                                   : stderr;
+  const bool errorIsFile =
+      outputIsFile && velkor::standardStreamIsFile(StandardStream::kError, binPath);
+  std::FILE* out = !outputIsFile ? stdout : errorIsFile ? nullptr : stderr;
   velkor::ParsedCommandLine parsed = velkor::parseCommandLine(
       static_cast<int>(args.argv.size()), args.argv.data(), out);
   parsed.request.shownPath = args.shownPath;
@@ -31,7 +30,6 @@ int main(int argc, char** argv) {
     velkor::printMessage(out, "Unable to open %s\n", args.shownPath.c_str());
     status = 1;
   } else if (parsed.accepted) {
-    // runTool's status counts output that could not be written as a failure.
     parsed.request.stopRequested = velkor::stopFlag();
     status = velkor::runTool(parsed.request, stdout);
   }

@@ -17,8 +17,7 @@ std::atomic<int> stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from signal handlers");
 
 // True for a signal whose default ends the process and that the run turns
-// into a stop: all but those that cannot be caught, those that stop the
-// process or are ignored by default, and those handled on their own.
+// into a stop: all but those below.
 bool stopsTheRun(int signal) {
   switch (signal) {
     case SIGKILL: case SIGSTOP:                                  // cannot be caught
@@ -36,9 +35,9 @@ bool isFault(int signal) {
   return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
 }
 
-void setDefault(int signal) {
+void setHandler(int signal, void (*handler)(int)) {
   struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
 }
@@ -49,7 +48,7 @@ void setDefault(int signal) {
 void endBy(int signal) {
   const struct rlimit noCore = {0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
-  setDefault(signal);
+  setHandler(signal, SIG_DFL);
   sigset_t unblocked;
   sigemptyset(&unblocked);
   sigaddset(&unblocked, signal);
@@ -63,39 +62,29 @@ extern "C" void onSignal(int signal, siginfo_t* info, void*) {
     return;
   }
   if (isFault(signal) && info->si_code > 0) {
-    // Not sent by another program: a store into the file's mapping that
-    // faulted goes on as a failed write; any other fault is a fault, and
-    // ends the process as it would have.
+    // Raised by the process itself: a faulted store into the file's mapping
+    // goes on as a failed write; any other fault ends the process as it would.
     if (signal == SIGBUS) abandonMappedStore();
-    setDefault(signal);
+    setHandler(signal, SIG_DFL);
     return;
   }
   int none = 0;
-  // The first: the record being written is finished, and the walk stops
-  // before the next one.
+  // The first stops the walk once the record being written is finished.
   if (stopSignal.compare_exchange_strong(none, signal)) return;
   // Asked again while stopping: only the output (a pipe nobody reads, say)
   // can be keeping the process. This one ends it at once.
   endBy(signal);
 }
 
-void ignore(int signal) {
-  struct sigaction action = {};
-  action.sa_handler = SIG_IGN;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-}
-
 }  // namespace
 
 void prepareProcess() {
-  // Output to a pipe whose reader has gone fails like any other output,
-  // instead of ending the process: a rename then still writes and flushes
-  // every record, and the status tells of the failure.
-  ignore(SIGPIPE);
-  // A write past the file-size limit (ulimit -f) fails with EFBIG like any
-  // other failed write, instead of ending the process mid-run.
-  ignore(SIGXFSZ);
+  // Output to a pipe whose reader has gone, and a write past the file-size
+  // limit (ulimit -f: EFBIG), fail like any other instead of ending the
+  // process mid-run: a rename still writes and flushes every record, and
+  // the status tells of the failure.
+  setHandler(SIGPIPE, SIG_IGN);
+  setHandler(SIGXFSZ, SIG_IGN);
   // A stop runs with every other signal held back; the calls it interrupts
   // go on (every loop of the tool retries on EINTR anyway).
   struct sigaction stop = {};
@@ -121,11 +110,9 @@ void prepareProcess() {
   }
   // They must arrive whatever mask the process was started with.
   sigprocmask(SIG_UNBLOCK, &notices, nullptr);
-  // Standard output is not buffered by the C library: a listing gathers its
-  // lines in a large buffer of its own and hands them over a buffer at a
-  // time, which then go straight to the system; a second buffer here would
-  // only copy every line once more. The few other messages go out whole,
-  // one write each, in the order they are printed.
+  // Standard output is not buffered by the C library: a listing hands over
+  // its lines a large buffer at a time, and every other message goes out
+  // whole, one write each; a second buffer would only copy them once more.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 

@@ -1,7 +1,6 @@
-// What the tool asks of the process around one run: the handling of
-// signals or console control events, the standard streams, and the way the
-// process ends. Each platform has its own (the build picks one); the walk
-// sees none of it but the stop flag.
+// What the tool asks of the process around one run: signals or console
+// control events, the standard streams, and the way the process ends. Each
+// platform has its own (the build picks one); the walk sees only the flag.
 #ifndef VELKOR_CLI_PROCESS_H_
 #define VELKOR_CLI_PROCESS_H_
 
@@ -9,9 +8,8 @@
 
 namespace velkor {
 
-// Sets the process up for one run, before anything is printed: standard
-// output, and the handlers that turn an interruption into a request to
-// stop. Call once, first thing in main.
+// Sets up standard output and the handlers that turn an interruption into
+// a request to stop. Call once, first thing in main.
 void prepareProcess();
 
 // The flag the handlers set when the run must stop; non-zero once set.

@@ -1,9 +1,8 @@
-// On Windows the parameters are taken in UTF-16, as typed, never through
-// the ANSI code page (which turns characters it lacks into look-alikes, and
-// so could name another file or another texture). The path goes on in the
-// 8-bit form of wide_text.h, which the file layer turns back into exactly
-// the typed UTF-16; RAW names are converted into the ANSI code page, the
-// bytes the file stores, only when that is exact.
+// On Windows the parameters are taken in UTF-16 as typed, never through the
+// ANSI code page, whose look-alikes for characters it lacks could name
+// another file or texture. The path goes on in the 8-bit form of
+// wide_text.h, which the file layer turns back into the typed UTF-16; RAW
+// names go into the ANSI code page (the file's bytes) only where exact.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -43,9 +42,8 @@ bool exactIn(UINT cp, const wchar_t* wide, int n, std::string* out) {
 }
 
 // `wide` for a person to read where standard output goes: in the console's
-// code page on a console, else in the ANSI code page; characters missing
-// there are shown as "?", never as a look-alike that could name another
-// file.
+// code page on a console, else the ANSI one; characters missing there are
+// shown as "?", never as a look-alike that could name another file.
 std::string shown(const wchar_t* wide) {
   const int n = static_cast<int>(std::wcslen(wide));
   DWORD mode = 0;
@@ -80,22 +78,20 @@ void readArguments(int argc, char** argv, ProgramArguments* args) {
     args->shownPath = argc > 1 ? argv[1] : "";
     return;
   }
+  // Sized first, so that the strings argv points into never move.
   args->storage.resize(static_cast<size_t>(wideCount));
-  std::vector<bool> exact(static_cast<size_t>(wideCount), true);
+  args->argv.clear();
   for (int i = 0; i < wideCount; ++i) {
     const wchar_t* w = wide[i];
     std::string& s = args->storage[static_cast<size_t>(i)];
+    bool exact = true;
     if (i <= 1) {
       static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
       s = narrowFromWide(reinterpret_cast<const char16_t*>(w), std::wcslen(w));
     } else {
-      exact[static_cast<size_t>(i)] = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
+      exact = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
     }
-  }
-  args->argv.clear();
-  for (int i = 0; i < wideCount; ++i) {
-    args->argv.push_back(exact[static_cast<size_t>(i)] ? args->storage[static_cast<size_t>(i)].c_str()
-                                                       : nullptr);
+    args->argv.push_back(exact ? s.c_str() : nullptr);
   }
   args->shownPath = wideCount > 1 ? shown(wide[1]) : "";
 }

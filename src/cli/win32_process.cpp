@@ -28,22 +28,17 @@ std::atomic<int> stopEvent{0};
 // stop for any console event ends the process with it.
 constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
-// Runs on a thread of its own that the system starts for the event. The
-// first Ctrl-C or Ctrl-Break, and the console's closing, logoff and shutdown,
-// ask the walk to stop, then keep this thread here (the event handled, so
-// that the process is not ended under the run) while the run finishes the
-// record it is writing, flushes and prints its count: endProcess then ends
-// the whole process, this thread with it. For closing, logoff and shutdown
-// the system ends the process when this thread returns, or when the time it
-// allows is out. A second Ctrl-C or Ctrl-Break while stopping is left to the
-// system's own handler, which ends the process at once.
+// Runs on a thread the system starts for the event. The first Ctrl-C or
+// Ctrl-Break, or the console's closing, logoff or shutdown, asks the walk to
+// stop and keeps this thread here (the event handled, so the process is not
+// ended under the run) until endProcess ends the process after the record,
+// the flush and the count (or the system does, once its time for the last
+// three is out). A second Ctrl-C or Ctrl-Break is left to the system's own
+// handler, which ends the process at once.
 BOOL WINAPI onConsoleControl(DWORD event) {
   switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
+    case CTRL_C_EVENT: case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT: case CTRL_LOGOFF_EVENT: case CTRL_SHUTDOWN_EVENT:
       break;
     default:
       return FALSE;
