@@ -145,6 +145,16 @@ class EndToEnd : public testing::Test {
     return lf;
   }
 
+  // Both modes refuse `arg` as a file that cannot be opened.
+  void expectRefused(const std::string& arg, const Start& how = {}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{arg}, std::vector<std::string>{arg, "brick01", "x"}}) {
+      Result r = run(args, how);
+      EXPECT_EQ(r.out, "Unable to open " + arg + "\n");
+      EXPECT_EQ(r.status, 1);
+    }
+  }
+
   std::unique_ptr<ScratchDir> scratch_;
   std::string dir_;
 };
@@ -269,12 +279,7 @@ TEST_F(EndToEnd, WhatCannotBeHeldIsRefused) {
     SCOPED_TRACE(row.name);
     const std::string full = row.arg[0] == '/' ? row.arg : path(row.arg);
     ASSERT_TRUE(!row.make || row.make(full));
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{row.arg}, std::vector<std::string>{row.arg, "brick01", "b"}}) {
-      Result r = run(args, {Output::kFile, 0, row.asNobody});  // a hang fails by the timeout
-      EXPECT_EQ(r.out, std::string("Unable to open ") + row.arg + "\n");
-      EXPECT_EQ(r.status, 1);
-    }
+    expectRefused(row.arg, {Output::kFile, 0, row.asNobody});  // a hang fails by the timeout
     EXPECT_EQ(readFile(path("f.bin")), exampleBinFile());
   }
 }
@@ -379,12 +384,7 @@ TEST_F(EndToEnd, FileHeldByAnotherProgramIsRefusedAndUntouched) {
     {
       std::shared_ptr<void> hold = holder.hold(path("a.bin"));
       ASSERT_TRUE(hold);
-      for (const std::vector<std::string>& args :
-           {std::vector<std::string>{"a.bin"}, std::vector<std::string>{"a.bin", "brick01", "x"}}) {
-        Result held = run(args, how);
-        EXPECT_EQ(held.out, "Unable to open a.bin\n");
-        EXPECT_EQ(held.status, 1);
-      }
+      expectRefused("a.bin", how);
     }
     // Read once the holder has let go: an open while a lease is held would
     // wait for it to be broken.

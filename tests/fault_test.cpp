@@ -34,12 +34,7 @@ std::vector<uint8_t> manyTextures() {
 
 FuzzCase renameCase(const std::vector<uint8_t>& file, const char* oldName, int64_t failAt = 0,
                     size_t accepts = 0, size_t repairAccepts = 0) {
-  FuzzCase c;
-  c.oldName = oldName;
-  c.newName = "xy";
-  c.fault = {failAt, accepts, 0, 0, 0, repairAccepts};
-  c.file = file;
-  return c;
+  return FuzzCase{oldName, "xy", {failAt, accepts, 0, 0, 0, repairAccepts}, file};
 }
 
 class BackendFaults : public testing::TestWithParam<RunOnFile> {};

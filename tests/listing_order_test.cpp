@@ -91,8 +91,7 @@ TEST(ListingOrder, EveryLineBeforeTheMessageThatEndsTheWalkOrAFailedRead) {
     // A read that fails part way: the lines printed are exactly the first
     // lines of the whole listing, none cut, and the failure is the last
     // thing printed (checked by checkRun, as after every fault).
-    FuzzCase f;
-    f.file = l.file;
+    FuzzCase f{"", "", {}, l.file};
     EXPECT_TRUE(c.longest || r.state->operations() > 6) << "the file takes few reads";
     for (f.fault.at = 1; f.fault.at <= r.state->operations(); ++f.fault.at) {
       SCOPED_TRACE(f.fault.at);

@@ -187,16 +187,12 @@ pid_t flockHolder(ino_t inode) {
 class BreakTime {
  public:
   explicit BreakTime(int seconds) : seconds_(seconds) {}
-  ~BreakTime() {
-    if (!old_.empty()) std::ofstream(kPath) << old_;
-  }
+  ~BreakTime() { if (!old_.empty()) std::ofstream(kPath) << old_; }
   bool set() {
     if (seconds_ == 0) return true;
-    std::getline(std::ifstream(kPath), old_);
+    old_ = readText(kPath);
     std::ofstream(kPath) << seconds_;
-    std::string now;
-    std::getline(std::ifstream(kPath), now);
-    return now == std::to_string(seconds_);
+    return readText(kPath) == std::to_string(seconds_) + "\n";
   }
 
  private:

@@ -316,6 +316,11 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
     int status;
     int renamed;  // how many of the "abc" records hold the new name afterwards
   };
+  auto renamed = [&](int n) {  // the file with its first n names "abc" renamed
+    std::vector<uint8_t> b = file.bytes;
+    for (int i = 0; i < n && i < 5; ++i) std::memcpy(&b[file.matchNames[i]], "stone", 6);
+    return b;
+  };
   const std::vector<Row> rows = {
       {"first read fails", reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
       {"later read fails, list", reads, 1, "error=EIO", false,
@@ -344,9 +349,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
                     "-e", "inject=" + inject});
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.status, row.status);
-    std::vector<uint8_t> expected = file.bytes;
-    for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
-    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+    EXPECT_TRUE(readFile(bin) == renamed(row.renamed)) << "the file's bytes afterwards differ";
   }
 
   // Ctrl-C, as wine delivers it: a SIGINT to the program, while strace holds
@@ -367,12 +370,10 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   children >> program;
   EXPECT_TRUE(program > 0 && kill(program, SIGINT) == 0) << "no program under strace";
   EXPECT_EQ(waitStatus(strace), 0x3a);
-  int renamed = 0;
-  EXPECT_EQ(std::sscanf(readText(top_ + "/out").c_str(), "Renamed %d blocks\r\n", &renamed), 1);
-  EXPECT_TRUE(renamed >= 1 && renamed < 5) << renamed;
-  std::vector<uint8_t> expected = file.bytes;
-  for (int i = 0; i < renamed; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
-  EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+  int count = 0;
+  EXPECT_EQ(std::sscanf(readText(top_ + "/out").c_str(), "Renamed %d blocks\r\n", &count), 1);
+  EXPECT_TRUE(count >= 1 && count < 5) << count;
+  EXPECT_TRUE(readFile(bin) == renamed(count)) << "the file's bytes afterwards differ";
 }
 
 // Reads the little-endian value of `size` bytes at `at`; 0 past the end.
