@@ -139,10 +139,7 @@ Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
 }
 
 std::string describe(const char* what, const Run& run) {
-  std::string s = what;
-  s += "\n  status " + std::to_string(run.status) + ", output:\n";
-  s += run.output;
-  return s;
+  return std::string(what) + "\n  status " + std::to_string(run.status) + ", output:\n" + run.output;
 }
 
 // ---- The properties ----------------------------------------------------

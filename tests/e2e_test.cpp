@@ -406,12 +406,10 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
   BinWriter w(&fifty), m(&many);
   w.prologue(0);
   m.prologue(0);
-  std::string listing, manyListing;
-  for (int i = 0; i < 50; ++i) {
-    w.texture("brick01");
-    listing += "Found texture: brick01\n";
-  }
+  for (int i = 0; i < 50; ++i) w.texture("brick01");
   w.word(15);
+  std::string listing, manyListing;
+  for (int i = 0; i < 50; ++i) listing += "Found texture: brick01\n";
   for (int i = 0; i < 20000; ++i) {
     m.texture("t" + std::to_string(i));
     manyListing += "Found texture: t" + std::to_string(i) + "\n";
