@@ -22,16 +22,6 @@ std::vector<uint8_t> everyKind() {
   return b;
 }
 
-std::vector<uint8_t> cut(std::vector<uint8_t> b, size_t n) {
-  b.resize(n);
-  return b;
-}
-
-// Writes one seed; an error ends the program with its reason.
-void writeSeed(const std::string& dir, const std::string& name, const std::vector<uint8_t>& input) {
-  velkor::writeFile(dir + "/" + name, input);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,7 +53,7 @@ int main(int argc, char** argv) {
       {"every-kind", encodeFuzzCase("t", "abcdefghijklmno", everyKind())},
       {"full-name", encodeFuzzCase("abcdefghijklmnop", "x", everyKind())},
       {"unknown-block", encodeFuzzCase("abc", "xyz", unknown)},
-      {"cut-record", encodeFuzzCase("brick01", "q", cut(example, example.size() - 30))},
+      {"cut-record", encodeFuzzCase("brick01", "q", {example.begin(), example.end() - 30})},
       {"big-count", encodeFuzzCase("a", "b", bigCount)},
       {"not-bin", encodeFuzzCase("abc", "d", notBin)},
       {"stretched", encodeFuzzCase("t", "u", everyKind(), velkor::kFuzzNoFault, 0,
@@ -77,7 +67,8 @@ int main(int argc, char** argv) {
       {"fault-second-read", encodeFuzzCase("abc", "d", twoReads, velkor::kFuzzFirstFault + 2)},
       {"old-name-17", encodeFuzzCase("abcdefghijklmnopq", "x", everyKind())},
   };
-  for (const Seed& s : seeds) writeSeed(dir, s.name, s.input);
+  // A seed that cannot be written ends the program with the reason.
+  for (const Seed& s : seeds) velkor::writeFile(dir + "/" + s.name, s.input);
 
   // Each kind of block with its type word 12, 8 or 16 bytes before the end
   // of the first read buffer, so that its head or record lies across it.
@@ -109,8 +100,8 @@ int main(int argc, char** argv) {
       k.put(w);
       w.texture("abc").endBlock();
       const std::string name = std::string("edge-") + k.name + "-" + std::to_string(e.before);
-      writeSeed(dir, name, encodeFuzzCase("abc", "x", file, velkor::kFuzzNoFault, 0,
-                                          static_cast<uint8_t>(velkor::kFuzzStretch | e.stretch)));
+      velkor::writeFile(dir + "/" + name, encodeFuzzCase("abc", "x", file, velkor::kFuzzNoFault, 0,
+                                                       static_cast<uint8_t>(velkor::kFuzzStretch | e.stretch)));
     }
   }
   return 0;

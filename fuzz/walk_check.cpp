@@ -139,10 +139,7 @@ Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
 }
 
 std::string describe(const char* what, const Run& run) {
-  std::string s = what;
-  s += "\n  status " + std::to_string(run.status) + ", output:\n";
-  s += run.output;
-  return s;
+  return std::string(what) + "\n  status " + std::to_string(run.status) + ", output:\n" + run.output;
 }
 
 // ---- The properties ----------------------------------------------------
@@ -200,13 +197,13 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
 
   const std::vector<uint8_t>& data = run.state->data;
   if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
-  // Every write is the whole name field of one matching texture, where it lies,
-  // once, in file order, or the repair of one that the system cut short:
-  // the part it took, put back right after with the bytes that were there,
-  // in writes that each go on where the system cut the last one. Nothing else is
-  // ever written. The file then holds the new
-  // record where a write succeeded, and where one failed, the bytes it
-  // still passed on, put back by the repair.
+  // Every write is the whole name field of one matching texture, where it
+  // lies, once, in file order, or the repair of one that the system cut
+  // short: the part it took, put back right after with the bytes that were
+  // there, in writes that each go on where the system cut the last one.
+  // Nothing else is ever written. The file then holds the new record where a
+  // write succeeded, and where one failed, the bytes it still passed on, put
+  // back by the repair.
   const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
   const std::vector<WriteRequest>& log = run.state->writeLog;
   std::vector<bool> repairs(log.size());

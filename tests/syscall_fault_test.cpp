@@ -82,6 +82,12 @@ TracedCall findCall(const std::string& trace, const std::string& which, int when
   return when >= 1 && when <= static_cast<int>(picked.size()) ? picked[when - 1] : TracedCall{};
 }
 
+// `out` with each FILE in it replaced by `bin`.
+std::string withPath(std::string out, const std::string& bin) {
+  for (size_t at = 0; (at = out.find("FILE", at)) != std::string::npos; at += bin.size()) out.replace(at, 4, bin);
+  return out;
+}
+
 TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const std::string unusable = straceUnusable(shellQuote(VELKOR_BINARY));
   if (!unusable.empty()) GTEST_SKIP() << unusable;
@@ -141,15 +147,10 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
                             "-o /dev/null -e inject=" + inject + " " + row.always, dir);
     const int status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
 
-    std::string expectedOut = row.out;
-    for (size_t at = 0; (at = expectedOut.find("FILE", at)) != std::string::npos;
-         at += bin.size()) {
-      expectedOut.replace(at, 4, bin);
-    }
     // Nothing on standard error: neither from the tool nor from strace, whose
     // complaints about its own arguments would land there.
     EXPECT_EQ(readText(dir + "/err"), "");
-    EXPECT_EQ(readText(dir + "/out"), expectedOut);
+    EXPECT_EQ(readText(dir + "/out"), withPath(row.out, bin));
     EXPECT_EQ(status, row.status);
 
     std::vector<uint8_t> expected = file.bytes;
@@ -186,16 +187,12 @@ pid_t flockHolder(ino_t inode) {
 class BreakTime {
  public:
   explicit BreakTime(int seconds) : seconds_(seconds) {}
-  ~BreakTime() {
-    if (!old_.empty()) std::ofstream(kPath) << old_;
-  }
+  ~BreakTime() { if (!old_.empty()) std::ofstream(kPath) << old_; }
   bool set() {
     if (seconds_ == 0) return true;
-    std::getline(std::ifstream(kPath), old_);
+    old_ = readText(kPath);
     std::ofstream(kPath) << seconds_;
-    std::string now;
-    std::getline(std::ifstream(kPath), now);
-    return now == std::to_string(seconds_);
+    return readText(kPath) == std::to_string(seconds_) + "\n";
   }
 
  private:
@@ -297,16 +294,9 @@ TEST(SyscallFault, OthersDuringTheRun) {
     struct stat st;
     ASSERT_EQ(stat(bin.c_str(), &st), 0);
     std::vector<std::string> args = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin};
-    for (const std::string& injection : row.injections) {
-      args.push_back("-e");
-      args.push_back("inject=" + injection);
-    }
-    args.push_back(VELKOR_BINARY);
-    args.push_back(bin);
-    if (!row.list) {
-      args.push_back("abc");
-      args.push_back("stone");
-    }
+    for (const std::string& injection : row.injections) args.insert(args.end(), {"-e", "inject=" + injection});
+    args.insert(args.end(), {VELKOR_BINARY, bin});
+    if (!row.list) args.insert(args.end(), {"abc", "stone"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -351,10 +341,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
     ASSERT_GT(tool, 0) << "the tool never held the file";
     const int status = WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
     EXPECT_EQ(status, row.status);
-    std::string expectedOut = row.out;
-    const size_t path = expectedOut.find("FILE");
-    if (path != std::string::npos) expectedOut.replace(path, 4, bin);
-    EXPECT_EQ(readText(scratch.path("out")), expectedOut);
+    EXPECT_EQ(readText(scratch.path("out")), withPath(row.out, bin));
     EXPECT_EQ(readText(scratch.path("err")), "");
     std::string expected(file.begin(), file.end());
     for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[nameFields[i]], "stone", 6);

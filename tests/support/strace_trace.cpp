@@ -36,12 +36,8 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     std::istringstream fields(line);
     std::string pid, call;
     fields >> pid;
-    if (pid.find('(') != std::string::npos) {
-      call = pid;
-      pid.clear();
-    } else {
-      fields >> call;
-    }
+    if (pid.find('(') != std::string::npos) std::swap(pid, call);  // no PID
+    if (call.empty()) fields >> call;
     const size_t paren = call.find('(');
     if (paren == std::string::npos || paren == 0 || call[0] == '<' || call[0] == '-') continue;
     const std::string name = call.substr(0, paren);

@@ -164,5 +164,5 @@ set_tests_properties(wine.e2e PROPERTIES
 
 add_test(NAME wine.windows_only COMMAND velkor_windows_tests)
 set_tests_properties(wine.windows_only PROPERTIES
-  ENVIRONMENT "${velkor_wine_env};VELKOR_WINE=${velkor_wine};VELKOR_EXE=${velkor_run_dir}/velkor.exe;VELKOR_SHIPPED_EXE=${velkor_win32_dir}/velkor.exe;VELKOR_HOLD_FILE_EXE=${velkor_run_dir}/tests/windows/helpers/hold_file.exe;VELKOR_VERSION_INFO_EXE=${velkor_run_dir}/tests/windows/helpers/version_info.exe"
+  ENVIRONMENT "${velkor_wine_env};VELKOR_WINE=${velkor_wine};VELKOR_EXE=${velkor_run_dir}/velkor.exe;VELKOR_SHIPPED_EXE=${velkor_win32_dir}/velkor.exe;VELKOR_HELPER_EXE=${velkor_run_dir}/tests/windows/helpers/windows_helper.exe"
   FIXTURES_REQUIRED velkor_wine TIMEOUT 300)
