@@ -39,7 +39,6 @@
 namespace velkor {
 
 constexpr size_t kFuzzHeaderSize = 8;
-constexpr uint8_t kFuzzNoFault = 0;
 constexpr uint8_t kFuzzFirstFault = 160;
 constexpr uint8_t kFuzzLongPath = 0x40;
 constexpr uint8_t kFuzzRealFile = 0x80;
@@ -61,7 +60,7 @@ bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out);
 
 // The header after bytes 0 and 1, byte by byte (each taken modulo 256).
 struct FuzzHeader {
-  int fault = kFuzzNoFault, moves = 0, stretch = 0, knob = 0, value = 0, when = 0;
+  int fault = 0, moves = 0, stretch = 0, knob = 0, value = 0, when = 0;
 };
 
 // Builds an input that decodes to the given names and file; names longer
