@@ -43,6 +43,7 @@ const char kListingBeforeSecondRead[] =
     "Found texture: abc\nFound texture: wall\nFound texture: abc\n";
 constexpr int kAll = INT_MAX;
 constexpr char kWrites[] = "pwrite64,mmap", kNoMapping[] = "-e inject=mmap:error=ENODEV";
+constexpr char kFlushFails[] = "-e inject=fdatasync:error=EIO";
 
 struct Row {
   const char* name;
@@ -55,20 +56,60 @@ struct Row {
   int renamed;  // how many of the "abc" records hold the new name afterwards
   const char* which = "";  // a pattern for the call's line in the trace ("": any)
   const char* always = "";  // an injection made in both runs
+  const char* also = "";    // one made in the run with the fault only
 };
 
-// The tool under strace on `bin` (renaming, or listing), tracing `call` on it
-// alone; extra holds further strace options. Returns the wait status.
-int runTraced(const std::string& bin, const std::string& call, bool rename,
-              const std::string& extra, const std::string& dir) {
+// Starts the tool under strace -P bin (with `options`) on `bin`, renaming "abc"
+// to "stone" or listing, in `dir`, its output into dir/out and dir/err, with
+// the core-file limit as high as it may go and SIGIO blocked if asked.
+// Returns strace's PID.
+pid_t startTraced(const std::string& bin, bool rename, std::vector<std::string> options,
+                  const std::string& dir, bool noticeBlocked = false) {
+  std::vector<std::string> args = {"strace", "-f", "-qq", "-P", bin};
+  args.insert(args.end(), options.begin(), options.end());
+  args.insert(args.end(), {VELKOR_BINARY, bin});
+  if (rename) args.insert(args.end(), {"abc", "stone"});
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  struct rlimit core;
+  getrlimit(RLIMIT_CORE, &core);
+  core.rlim_cur = core.rlim_max;
+  setrlimit(RLIMIT_CORE, &core);
   // A sanitized build's leak check cannot run under ptrace: it is left
   // off there, and the rest of the sanitizers stay on.
-  std::string cmd = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
-                    "strace -f -qq -P " + shellQuote(bin) + " -e trace=" + call + " " + extra +
-                    " " + shellQuote(VELKOR_BINARY) + " " + shellQuote(bin);
-  if (rename) cmd += " abc stone";
-  cmd += " >" + shellQuote(dir + "/out") + " 2>" + shellQuote(dir + "/err") + " </dev/null";
-  return std::system(cmd.c_str());
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  setenv("ASAN_OPTIONS", ((asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0").c_str(), 1);
+  const int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int in = open("/dev/null", O_RDONLY);
+  sigset_t notice;
+  sigemptyset(&notice);
+  sigaddset(&notice, SIGIO);
+  if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+      chdir(dir.c_str()) != 0 || (noticeBlocked && sigprocmask(SIG_BLOCK, &notice, nullptr) != 0)) {
+    _exit(99);
+  }
+  execvp("strace", argv.data());
+  _exit(98);
+}
+
+// strace's exit status, or -signal for one a signal ended.
+int waitTraced(pid_t pid) {
+  int w = 0;
+  if (waitpid(pid, &w, 0) != pid) return -1000;
+  return WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
+}
+
+// Options for strace: `o` for -o, then the words of `more`.
+std::vector<std::string> straceOptions(const std::string& o, const std::string& more) {
+  std::vector<std::string> options = {"-o", o};
+  std::istringstream words(more);
+  for (std::string w; words >> w;) options.push_back(w);
+  return options;
 }
 
 // The call in `trace` whose line matches `which`: the when-th of them (from
@@ -125,6 +166,9 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
        "pwrite", kNoMapping},
       {"later write cut short", kWrites, "retval=10", 3, true,
        "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
+      // Said once, whatever fails after it.
+      {"later write fails, then the flush", "pwrite64,mmap,fdatasync", "error=ENOSPC", 3, true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping, kFlushFails},
       {"flush fails", "fdatasync", "error=EIO", 1, true, "Unable to write FILE\nRenamed 5 blocks\n",
        1, kAll},
       {"flush interrupted", "fdatasync", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
@@ -137,15 +181,15 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     // The same run without a fault, traced, says where the call lies.
     writeFile(bin, file.bytes);
     const std::string trace = dir + "/trace";
-    ASSERT_EQ(runTraced(bin, row.call, row.rename, "-o " + shellQuote(trace) + " " + row.always, dir), 0);
+    const std::string traced = std::string("-e trace=") + row.call + " " + row.always;
+    ASSERT_EQ(waitTraced(startTraced(bin, row.rename, straceOptions(trace, traced), dir)), 0);
     const TracedCall call = findCall(readText(trace), row.which, row.when);
     ASSERT_NE(call.name, "") << "the run makes no such call:\n" << readText(trace);
 
     writeFile(bin, file.bytes);
     const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
-    const int w = runTraced(bin, row.call, row.rename,
-                            "-o /dev/null -e inject=" + inject + " " + row.always, dir);
-    const int status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    const int status = waitTraced(startTraced(
+        bin, row.rename, straceOptions("/dev/null", traced + " -e inject=" + inject + " " + row.also), dir));
 
     // Nothing on standard error: neither from the tool nor from strace, whose
     // complaints about its own arguments would land there.
@@ -182,30 +226,12 @@ pid_t flockHolder(ino_t inode) {
   return -1;
 }
 
-// The system's lease-break time set for a while (root alone may), and put
-// back as it was.
-class BreakTime {
- public:
-  explicit BreakTime(int seconds) : seconds_(seconds) {}
-  ~BreakTime() { if (!old_.empty()) std::ofstream(kPath) << old_; }
-  bool set() {
-    if (seconds_ == 0) return true;
-    old_ = readText(kPath);
-    std::ofstream(kPath) << seconds_;
-    return readText(kPath) == std::to_string(seconds_) + "\n";
-  }
-
- private:
-  static constexpr const char* kPath = "/proc/sys/fs/lease-break-time";
-  int seconds_;
-  std::string old_;
-};
-
 // While the tool is held inside a system call on the file (strace delays
 // it), another program signals it, or opens or truncates the file. Every
 // name afterwards is wholly old or new, the count printed is true, and the
 // file is never made longer; a signal ends the tool as that signal does,
-// after the count.
+// after the count, and leaves no core file, whatever limit the tool was
+// started with.
 TEST(SyscallFault, OthersDuringTheRun) {
   const std::string unusable = straceUnusable(shellQuote(VELKOR_BINARY));
   if (!unusable.empty()) GTEST_SKIP() << unusable;
@@ -223,19 +249,21 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  ASSERT_EQ(runTraced(bin, "fcntl", true, "-o " + shellQuote(scratch.path("trace")), scratch.path()), 0);
+  ASSERT_EQ(waitTraced(startTraced(bin, true, straceOptions(scratch.path("trace"), "-e trace=fcntl"),
+                                   scratch.path())),
+            0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
-  std::vector<std::string> noLease = {"pread64:delay_exit=1000000:when=1"};
-  if (lease.name != "") noLease.push_back("fcntl:error=EACCES:when=" + std::to_string(lease.when));
+  const std::string noLease =
+      lease.name == "" ? "" : " -e inject=fcntl:error=EACCES:when=" + std::to_string(lease.when);
 
   enum Act { kSignal, kOpenAndRead, kTruncate };
-  // The first store waits, in the mapping of the file.
-  const std::string writeWaits = "mmap:delay_enter=1000000:when=1";
-  const std::string slowStore = "mmap:delay_enter=1500000:when=1";
+  // The first store waits in the mapping of the file, or the second read.
+  const std::string writeWaits = "-e inject=mmap:delay_enter=1000000:when=1";
+  const std::string readWaits = "-e inject=pread64:delay_exit=1000000:when=";
   struct Row {
     const char* name;
     bool list;  // list twoReads, or rename threeTextures
-    std::vector<std::string> injections;
+    std::string injections;
     Act act;
     int signal;
     std::string out;  // FILE stands for the path
@@ -244,38 +272,44 @@ TEST(SyscallFault, OthersDuringTheRun) {
     bool emptied;     // the file ends truncated
     bool needsLease;
     int secondSignal = 0;  // sent right after the first
-    int breakSeconds = 0;   // the system's lease-break time for the row (0: as it is)
     bool noticeBlocked = false;  // the tool starts with SIGIO blocked
   } rows[] = {
-      {"SIGTERM", false, {writeWaits}, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
-      {"SIGINT", false, {writeWaits}, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
-      {"SIGHUP", false, {writeWaits}, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
-      {"SIGQUIT", false, {writeWaits}, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
-      {"SIGUSR1", false, {writeWaits}, kSignal, SIGUSR1, "Renamed 1 blocks\n", -SIGUSR1, 1, false, false},
-      {"SIGIO", false, {writeWaits}, kSignal, SIGIO, "Renamed 3 blocks\n", 0, 3, false, false},
+      {"SIGTERM", false, writeWaits, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
+      {"SIGINT", false, writeWaits, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
+      {"SIGHUP", false, writeWaits, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
+      {"SIGQUIT", false, writeWaits, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
+      {"SIGUSR1", false, writeWaits, kSignal, SIGUSR1, "Renamed 1 blocks\n", -SIGUSR1, 1, false, false},
+      // Sent by a program, these are no lease's notice and no fault of the
+      // tool's own: they stop the run as the others do, however the tool
+      // was started.
+      {"SIGIO", false, writeWaits, kSignal, SIGIO, "Renamed 1 blocks\n", -SIGIO, 1, false, false},
+      {"SIGIO, blocked at the start", false, writeWaits, kSignal, SIGIO, "Renamed 1 blocks\n", -SIGIO, 1,
+       false, false, 0, true},
+      {"SIGBUS", false, writeWaits, kSignal, SIGBUS, "Renamed 1 blocks\n", -SIGBUS, 1, false, false},
+      // Stopped and let go on (Ctrl-Z, then fg): the run goes on to its end.
+      {"SIGSTOP, then SIGCONT", false, writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false,
+       false, SIGCONT},
       // Asked again while stopping: the second ends the run at once, by that
       // signal, before the store that the mapping waited for, and the count.
-      {"SIGINT, then SIGTERM", false, {writeWaits}, kSignal, SIGINT, "", -SIGTERM, 0, false, false,
+      {"SIGINT, then SIGTERM", false, writeWaits, kSignal, SIGINT, "", -SIGTERM, 0, false, false,
        SIGTERM},
       // The signal comes during the read of the block after the counted
       // one: that block is listed, and the lines gathered so far go out.
-      {"SIGTERM, list", true, {"pread64:delay_exit=1000000:when=2"}, kSignal, SIGTERM,
+      {"SIGTERM, list", true, readWaits + "2", kSignal, SIGTERM,
        std::string(kListingBeforeSecondRead) + "Found texture: abc\n", -SIGTERM, 0, false, false},
       // The other program's open waits for the run to end: it reads the
       // renamed file.
-      {"open", false, {writeWaits}, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
-      {"truncate", false, {writeWaits}, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
-      // The first store waits 1.5 s, past half the lease-break time since
-      // the truncate asked: no name is written any more, and the truncate
-      // meets a file the run has finished with. The notice comes whatever
-      // the mask the tool was started with.
-      {"truncate, lease given up", false, {slowStore}, kTruncate, 0,
-       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, true, 0, 2},
-      {"truncate, lease given up, notice blocked", false, {slowStore}, kTruncate, 0,
-       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, true, 0, 2, true},
+      {"open", false, writeWaits, kOpenAndRead, 0, "Renamed 3 blocks\n", 0, 3, false, true},
+      {"truncate", false, writeWaits, kTruncate, 0, "Renamed 3 blocks\n", 0, 3, true, true},
+      // A listing gives its lease up at once: the other program reads
+      // while the tool still waits.
+      {"open, list", true, readWaits + "2", kOpenAndRead, 0, kListing, 0, 0, false, true},
       // Without a lease, the truncate goes through while the read waits,
-      // and the write that follows is not made.
-      {"truncate, no lease", false, noLease, kTruncate, 0,
+      // and the write that follows is not made; or between the check of the
+      // length and the store, which faults and is not made either.
+      {"truncate before the check, no lease", false, readWaits + "1" + noLease, kTruncate, 0,
+       "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
+      {"truncate before the store, no lease", false, writeWaits + noLease, kTruncate, 0,
        "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
   };
   for (const Row& row : rows) {
@@ -284,65 +318,37 @@ TEST(SyscallFault, OthersDuringTheRun) {
       std::printf("skipped row \"%s\": no lease on this file system\n", row.name);
       continue;
     }
-    BreakTime breakTime(row.breakSeconds);
-    if (!breakTime.set()) {
-      std::printf("skipped row \"%s\": the lease-break time cannot be set here\n", row.name);
-      continue;
-    }
     const std::vector<uint8_t>& file = row.list ? twoReads : threeTextures;
     writeFile(bin, file);
     struct stat st;
     ASSERT_EQ(stat(bin.c_str(), &st), 0);
-    std::vector<std::string> args = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin};
-    for (const std::string& injection : row.injections) args.insert(args.end(), {"-e", "inject=" + injection});
-    args.insert(args.end(), {VELKOR_BINARY, bin});
-    if (!row.list) args.insert(args.end(), {"abc", "stone"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    const pid_t strace = fork();
-    if (strace == 0) {
-      const struct rlimit noCore = {0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      // As above: no leak check under ptrace.
-      const char* asan = std::getenv("ASAN_OPTIONS");
-      const std::string options = (asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
-      setenv("ASAN_OPTIONS", options.c_str(), 1);
-      const int out = open((scratch.path("out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open((scratch.path("err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(99);
-      sigset_t notice;
-      sigemptyset(&notice);
-      sigaddset(&notice, SIGIO);
-      if (row.noticeBlocked) sigprocmask(SIG_BLOCK, &notice, nullptr);
-      execvp("strace", argv.data());
-      _exit(98);
-    }
+    const pid_t strace = startTraced(bin, !row.list, straceOptions("/dev/null", row.injections),
+                                     scratch.path(), row.noticeBlocked);
     ASSERT_GT(strace, 0);
     const pid_t tool = flockHolder(st.st_ino);
     // By now the tool waits in the call that strace holds back.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::string seen;
+    const auto asked = std::chrono::steady_clock::now();
     if (tool > 0 && row.act == kSignal) {
       kill(tool, row.signal);
       if (row.secondSignal != 0) kill(tool, row.secondSignal);
     } else if (tool > 0) {
       OtherProcess other([&](int to) {
         if (row.act == kTruncate) return truncate(bin.c_str(), 0) == 0 && write(to, "t", 1) == 1;
-        std::ifstream in(bin, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::string bytes = readText(bin);
         return write(to, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
       });
       seen = other.word();
+      // Not kept waiting by a listing (whose read waits 700 ms more).
+      EXPECT_TRUE(!row.list || std::chrono::steady_clock::now() - asked < std::chrono::milliseconds(400));
     }
-    int w = 0;
-    ASSERT_EQ(waitpid(strace, &w, 0), strace);
+    EXPECT_EQ(waitTraced(strace), row.status);
     ASSERT_GT(tool, 0) << "the tool never held the file";
-    const int status = WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
-    EXPECT_EQ(status, row.status);
     EXPECT_EQ(readText(scratch.path("out")), withPath(row.out, bin));
     EXPECT_EQ(readText(scratch.path("err")), "");
+    EXPECT_FALSE(std::ifstream(scratch.path("core")) || std::ifstream(scratch.path("core." + std::to_string(tool))))
+        << "a core file";
     std::string expected(file.begin(), file.end());
     for (int i = 0; i < row.renamed; ++i) std::memcpy(&expected[nameFields[i]], "stone", 6);
     if (row.act == kOpenAndRead) {
