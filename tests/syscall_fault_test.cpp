@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "binfile/block_walk.h"
+#include "binfile/posix_file.h"
 #include "support/strace_trace.h"
 #include "support/test_support.h"
 
@@ -359,6 +361,117 @@ TEST(SyscallFault, OthersDuringTheRun) {
       expected.clear();
     }
     EXPECT_EQ(readText(bin), expected) << "the file's bytes afterwards differ";
+  }
+}
+
+// The lease's deadline, in this process with a lease-break time of 2 s:
+// another program asks for the file right after the open, and the rename
+// starts `pause` later. Past half the break time no name is written,
+// whether stored through a mapping (whose windows, all mapped after the
+// notice, do not restart the time) or written with pwrite (no mapping);
+// before it, every one is, one of them across the edge of a window.
+TEST(LeaseDeadline, NoNameWrittenPastHalfTheBreakTime) {
+  signal(SIGIO, [](int) { noteLeaseBreak(); });
+  const ScratchDir scratch;
+  const std::string bin = scratch.path("a.bin");
+  // "abc" at 28, across the first edge at 4096, and past it.
+  const std::vector<uint8_t> file = binOf([](BinWriter& w) {
+    w.prologue(0).texture("abc");
+    for (uint64_t name : {4088, 8292}) w.countedWords(static_cast<int32_t>((name - 32 - w.offset()) / 4)).texture("abc");
+    w.endBlock();
+  });
+  const uint64_t kPage = 4096;
+  struct Row {
+    uint64_t window;
+    int pauseMs;
+    const char* out;
+    int renamed;
+  } rows[] = {
+      {kPage, 0, "Renamed 3 blocks\n", 3},
+      {kPage, 1200, "Unable to write t.bin\nRenamed 0 blocks\n", 0},
+      {0, 0, "Renamed 3 blocks\n", 3},
+      {0, 1200, "Unable to write t.bin\nRenamed 0 blocks\n", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "window " << row.window << ", pause " << row.pauseMs);
+    writeFile(bin, file);
+    std::unique_ptr<PlatformFile> f = openPosixFile(bin.c_str(), true, std::chrono::seconds(2), row.window);
+    ASSERT_TRUE(f && f->lengthFixed()) << "no lease on this file system";
+    ASSERT_EQ(open(bin.c_str(), O_RDONLY | O_NONBLOCK), -1);  // asks for the file, and waits no more
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.pauseMs));
+    CapturedOutput out;
+    EXPECT_EQ(runTool(renameRequest("abc", "stone"), std::move(f), out.stream()), row.renamed ? 0 : 1);
+    EXPECT_EQ(out.text(), row.out);
+    std::vector<uint8_t> expected = file;
+    for (size_t at : {28, 4088, 8292}) {
+      ASSERT_EQ(std::string(&file[at], &file[at] + 4), std::string("abc\0", 4));
+      if (row.renamed) std::memcpy(&expected[at], "stone", 6);
+    }
+    EXPECT_TRUE(readFile(bin) == expected) << "the file's bytes afterwards differ";
+  }
+}
+
+// Output of `script`, run by sh as root in a new folder that holds a copy of
+// the scratch folder's files, in a mount
+// namespace of its own (so that nothing it mounts outlives it), with $V the
+// tool; it starts with "skip" where the test cannot be made here.
+std::string inOwnMounts(const ScratchDir& scratch, const std::string& script) {
+  if (geteuid() != 0) return "skip: mounts need root";
+  const std::string cmd = "cd " + shellQuote(scratch.path()) + " && cd $(mktemp -d -p .) && cp ../*.bin . && V=" + shellQuote(VELKOR_BINARY) +
+                          " ASAN_OPTIONS=detect_leaks=0 unshare -m --propagation private sh -c " +
+                          shellQuote(script) + " >" + shellQuote(scratch.path("log")) + " 2>&1";
+  if (std::system(cmd.c_str()) != 0 && readText(scratch.path("log")).empty()) return "skip: no unshare -m";
+  return readText(scratch.path("log"));
+}
+
+// The file system under the BIN file decides how names are written: through
+// the mapping on tmpfs and overlayfs, with one pwrite of the name field on
+// FUSE (whose pages would be written back whole); a store that faults on a
+// hole of a full tmpfs is tried again with pwrite. Standard output onto a
+// file of another file system with the same inode number is no refusal.
+TEST(SyscallFault, OtherFileSystems) {
+  const std::string unusable = straceUnusable(shellQuote(VELKOR_BINARY));
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
+  const ScratchDir scratch;
+  writeFile(scratch.path("a.bin"), makeTestFile().bytes);
+  // A name field that starts a page, its type and lead word at the end of the one before.
+  writeFile(scratch.path("page.bin"), binOf([](BinWriter& w) {
+    w.prologue(0).countedWords((4088 - 20 - 24) / 4).texture("");
+  }));
+  const std::string traced = "strace -f -qq -o t -e trace=mmap,pwrite64 -P \"$PWD/";
+  struct Row {
+    const char* name;
+    std::string script;  // ends with the tool's status, then what the test checks
+    std::string out;     // a regular expression
+  } rows[] = {
+      {"tmpfs", "mkdir m && mount -t tmpfs none m && cp a.bin m && " + traced +
+           "m/a.bin\" $V m/a.bin abc stone; echo $?; grep -c 'mmap.*MAP_SHARED, 3,' t; grep -c pwrite t",
+       "Renamed 5 blocks\n0\n1\n0\n"},
+      {"overlayfs", "mkdir m && mount -t tmpfs none m && cd m && mkdir l u w o && cp ../a.bin l && "
+           "mount -t overlay none -o lowerdir=l,upperdir=u,workdir=w o && " + traced +
+           "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c 'mmap.*MAP_SHARED, 3,' t; grep -c pwrite t",
+       "Renamed 5 blocks\n0\n1\n0\n"},
+      {"FUSE", "command -v bindfs >/dev/null || { echo skip: no bindfs; exit; }; mkdir l o && cp a.bin l && "
+           "bindfs l o && trap 'umount o' EXIT && " + traced +
+           "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c mmap t; grep -c 'pwrite64(3, \"stone' t",
+       "Renamed 5 blocks\n0\n0\n5\n"},
+      {"hole on a full tmpfs", "mkdir m && mount -t tmpfs -o size=64k none m && head -c 4096 page.bin >m/a.bin && "
+           "truncate -s 8192 m/a.bin && { cat /dev/zero >m/fill; } 2>/dev/null; " + traced +
+           "m/a.bin\" $V m/a.bin '' stone; echo $?; grep -c 'pwrite64(3, \"stone.*, 16, 4096) = -1 ENOSPC' t",
+       "Unable to write m/a.bin\nRenamed 0 blocks\n1\n1\n"},
+      {"same inode number", "mkdir m n && mount -t tmpfs none m && mount -t tmpfs none n && cp a.bin m && "
+           ": >n/out && [ $(stat -c %i m/a.bin) = $(stat -c %i n/out) ] || { echo skip: inode numbers differ; exit; }; "
+           "$V m/a.bin >>n/out; echo $?; wc -l <n/out",
+       "0\n7\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string out = inOwnMounts(scratch, row.script);
+    if (out.rfind("skip", 0) == 0) {
+      std::printf("skipped row \"%s\": %s", row.name, out.c_str());
+      continue;
+    }
+    EXPECT_EQ(out, row.out);
   }
 }
 
