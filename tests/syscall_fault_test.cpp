@@ -76,9 +76,7 @@ pid_t startTraced(const std::string& bin, bool rename, std::vector<std::string> 
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   struct rlimit core;
-  getrlimit(RLIMIT_CORE, &core);
-  core.rlim_cur = core.rlim_max;
-  setrlimit(RLIMIT_CORE, &core);
+  if (getrlimit(RLIMIT_CORE, &core) == 0) setrlimit(RLIMIT_CORE, &(core.rlim_cur = core.rlim_max, core));
   // A sanitized build's leak check cannot run under ptrace: it is left
   // off there, and the rest of the sanitizers stay on.
   const char* asan = std::getenv("ASAN_OPTIONS");
@@ -88,9 +86,7 @@ pid_t startTraced(const std::string& bin, bool rename, std::vector<std::string> 
   const int in = open("/dev/null", O_RDONLY);
   for (int s : {SIGHUP, SIGINT, SIGQUIT}) signal(s, SIG_DFL);  // as a shell starts it, even under nohup
   sigset_t notice;
-  sigemptyset(&notice);
-  sigaddset(&notice, SIGIO);
-  if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+  if (sigemptyset(&notice) != 0 || sigaddset(&notice, SIGIO) != 0 || out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
       chdir(dir.c_str()) != 0 || (noticeBlocked && sigprocmask(SIG_BLOCK, &notice, nullptr) != 0)) {
     _exit(99);
   }
@@ -191,19 +187,16 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
 // /proc/locks names it, or -1 if none does within five seconds.
 pid_t flockHolder(ino_t inode) {
   const std::string key = ":" + std::to_string(inode) + " ";
-  for (int i = 0; i < 500; ++i) {
+  for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
     std::ifstream locks("/proc/locks");
-    std::string line;
-    while (std::getline(locks, line)) {
-      // "1: FLOCK  ADVISORY  WRITE 4242 fd:00:1234 0 EOF"
-      if (line.find("FLOCK") == std::string::npos || line.find(key) == std::string::npos) continue;
-      std::istringstream fields(line);
-      std::string skip;
-      long pid = -1;
-      fields >> skip >> skip >> skip >> skip >> pid;
-      if (pid > 0) return static_cast<pid_t>(pid);
+    // "1: FLOCK  ADVISORY  WRITE 4242 fd:00:1234 0 EOF"
+    long pid = -1;
+    for (std::string line; std::getline(locks, line);) {
+      if (line.find("FLOCK") != std::string::npos && line.find(key) != std::string::npos &&
+          std::sscanf(line.c_str(), "%*s %*s %*s %*s %ld", &pid) == 1 && pid > 0) {
+        return static_cast<pid_t>(pid);
+      }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
 }
@@ -255,19 +248,16 @@ TEST(SyscallFault, OthersDuringTheRun) {
     bool needsLease;
     int secondSignal = 0;  // sent right after the first
     bool noticeBlocked = false;  // the tool starts with SIGIO blocked
-  } rows[] = {
-      {"SIGTERM", false, writeWaits, kSignal, SIGTERM, "Renamed 1 blocks\n", -SIGTERM, 1, false, false},
-      {"SIGINT", false, writeWaits, kSignal, SIGINT, "Renamed 1 blocks\n", -SIGINT, 1, false, false},
-      {"SIGHUP", false, writeWaits, kSignal, SIGHUP, "Renamed 1 blocks\n", -SIGHUP, 1, false, false},
-      {"SIGQUIT", false, writeWaits, kSignal, SIGQUIT, "Renamed 1 blocks\n", -SIGQUIT, 1, false, false},
-      {"SIGUSR1", false, writeWaits, kSignal, SIGUSR1, "Renamed 1 blocks\n", -SIGUSR1, 1, false, false},
-      // Sent by a program, these are no lease's notice and no fault of the
-      // tool's own: they stop the run as the others do, however the tool
-      // was started.
-      {"SIGIO", false, writeWaits, kSignal, SIGIO, "Renamed 1 blocks\n", -SIGIO, 1, false, false},
-      {"SIGIO, blocked at the start", false, writeWaits, kSignal, SIGIO, "Renamed 1 blocks\n", -SIGIO, 1,
-       false, false, 0, true},
-      {"SIGBUS", false, writeWaits, kSignal, SIGBUS, "Renamed 1 blocks\n", -SIGBUS, 1, false, false},
+  };
+  std::vector<Row> rows;
+  // Sent by a program, SIGIO and SIGBUS are no lease's notice and no fault
+  // of the tool's own: they stop the run as the others do, however the
+  // tool was started.
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGBUS, SIGIO}) {
+    rows.push_back({strsignal(s), false, writeWaits, kSignal, s, "Renamed 1 blocks\n", -s, 1, false, false});
+  }
+  rows.back().noticeBlocked = true;  // SIGIO: it arrives all the same
+  rows.insert(rows.end(), {
       // Stopped and let go on (Ctrl-Z, then fg): the run goes on to its end.
       {"SIGSTOP, then SIGCONT", false, writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false,
        false, SIGCONT},
@@ -293,7 +283,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
        "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
       {"truncate before the store, no lease", false, writeWaits + noLease, kTruncate, 0,
        "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
-  };
+  });
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.needsLease && !leases) {
@@ -391,14 +381,13 @@ TEST(LeaseDeadline, NoNameWrittenPastHalfTheBreakTime) {
   }
 }
 
-// Output of `script`, run by sh as root in a new folder that holds a copy of
-// the scratch folder's files, in a mount
-// namespace of its own (so that nothing it mounts outlives it), with $V the
-// tool; it starts with "skip" where the test cannot be made here.
+// Output of `script`, run by sh as root, $V the tool, in a new folder with a
+// copy of the scratch folder's files and a mount namespace of its own (so
+// that nothing it mounts outlives it); "skip..." where that cannot be had.
 std::string inOwnMounts(const ScratchDir& scratch, const std::string& script) {
   if (geteuid() != 0) return "skip: mounts need root";
-  const std::string cmd = "cd " + shellQuote(scratch.path()) + " && cd $(mktemp -d -p .) && cp ../*.bin . && V=" + shellQuote(VELKOR_BINARY) +
-                          " ASAN_OPTIONS=detect_leaks=0 unshare -m --propagation private sh -c " +
+  const std::string cmd = "cd " + shellQuote(scratch.path()) + " && cd $(mktemp -d -p .) && cp ../*.bin . && V=" +
+                          shellQuote(VELKOR_BINARY) + " ASAN_OPTIONS=detect_leaks=0 unshare -m --propagation private sh -c " +
                           shellQuote(script) + " >" + shellQuote(scratch.path("log")) + " 2>&1";
   if (std::system(cmd.c_str()) != 0 && readText(scratch.path("log")).empty()) return "skip: no unshare -m";
   return readText(scratch.path("log"));
@@ -414,20 +403,21 @@ TEST(SyscallFault, OtherFileSystems) {
   if (!unusable.empty()) GTEST_SKIP() << unusable;
   const ScratchDir scratch;
   writeFile(scratch.path("a.bin"), makeTestFile().bytes);
-  // A name field that starts a page, its type and lead word at the end of the one before.
+  // A name field that starts a page, its type and lead word at the end of
+  // the one before, which holds a name too.
   writeFile(scratch.path("page.bin"), binOf([](BinWriter& w) {
-    w.prologue(0).countedWords((4088 - 20 - 24) / 4).texture("");
+    w.prologue(0).texture("").countedWords((4088 - 44 - 24) / 4).texture("");
   }));
   const std::string traced = "strace -f -qq -o t -e trace=mmap,pwrite64 -P \"$(pwd -P)/";
   struct Row {
     const char* name;
     std::string script;  // ends with the tool's status, then what the test checks
-    std::string out;     // a regular expression
+    std::string out;
   } rows[] = {
       {"overlayfs", "mkdir m && mount -t tmpfs none m && cd m && mkdir l u w o && cp ../a.bin l && "
            "mount -t overlay none -o lowerdir=l,upperdir=u,workdir=w o && " + traced +
            "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c 'mmap.*MAP_SHARED, [0-9]*,' t; grep -c pwrite t",
-       "Renamed 5 blocks\n0\n1\n0\n"},
+       "Renamed 5 blocks\n0\n1\n1\n"},  // the name alone past the counted block: written
       {"FUSE", "command -v bindfs >/dev/null || { echo skip: no bindfs; exit; }; mkdir l o && cp a.bin l && "
            "bindfs l o && trap 'umount o' EXIT && " + traced +
            "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c mmap t; grep -c 'pwrite64([0-9]*, \"stone' t",
@@ -435,7 +425,7 @@ TEST(SyscallFault, OtherFileSystems) {
       {"hole on a full tmpfs", "mkdir m && mount -t tmpfs -o size=64k none m && head -c 4096 page.bin >m/a.bin && "
            "truncate -s 8192 m/a.bin && { cat /dev/zero >m/fill; } 2>/dev/null; " + traced +
            "m/a.bin\" $V m/a.bin '' stone; echo $?; grep -c 'pwrite64([0-9]*, \"stone.*, 16, 4096) = -1 ENOSPC' t",
-       "Unable to write m/a.bin\nRenamed 0 blocks\n1\n1\n"},
+       "Unable to write m/a.bin\nRenamed 1 blocks\n1\n1\n"},
       {"same inode number", "mkdir m n && mount -t tmpfs none m && mount -t tmpfs none n && cp a.bin m && "
            ": >n/out && [ $(stat -c %i m/a.bin) = $(stat -c %i n/out) ] || { echo skip: inode numbers differ; exit; }; "
            "$V m/a.bin >>n/out; echo $?; wc -l <n/out",
