@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,7 +44,6 @@ const char kListingBeforeSecondRead[] =
     "Found texture: abc\nFound texture: wall\nFound texture: abc\n";
 constexpr int kAll = INT_MAX;
 constexpr char kWrites[] = "pwrite64,mmap", kNoMapping[] = "-e inject=mmap:error=ENODEV";
-constexpr char kFlushFails[] = "-e inject=fdatasync:error=EIO";
 
 struct Row {
   const char* name;
@@ -52,21 +52,21 @@ struct Row {
   int when;            // which of the calls that `which` picks fails, from 1; -1: the last
   bool rename;         // rename "abc" to "stone", or list
   std::string out;     // FILE stands for the path
-  int status;
-  int renamed;  // how many of the "abc" records hold the new name afterwards
+  int status, renamed;  // renamed: how many "abc" records hold the new name afterwards
   const char* which = "";  // a pattern for the call's line in the trace ("": any)
-  const char* always = "";  // an injection made in both runs
-  const char* also = "";    // one made in the run with the fault only
+  // Injections made in both runs, and in the run with the fault only.
+  const char *always = "", *also = "";
 };
 
-// Starts the tool under strace -P bin (with `options`) on `bin`, renaming "abc"
-// to "stone" or listing, in `dir`, its output into dir/out and dir/err, with
+// Starts the tool under strace -P bin with `options` (words without quotes)
+// on `bin`, renaming "abc" to "stone" or listing, in `dir`, its output into dir/out and dir/err, with
 // the core-file limit as high as it may go and SIGIO blocked if asked.
 // Returns strace's PID.
-pid_t startTraced(const std::string& bin, bool rename, std::vector<std::string> options,
+pid_t startTraced(const std::string& bin, bool rename, const std::string& options,
                   const std::string& dir, bool noticeBlocked = false) {
+  std::istringstream words(options);
   std::vector<std::string> args = {"strace", "-f", "-qq", "-P", bin};
-  args.insert(args.end(), options.begin(), options.end());
+  args.insert(args.end(), std::istream_iterator<std::string>(words), {});
   args.insert(args.end(), {VELKOR_BINARY, bin});
   if (rename) args.insert(args.end(), {"abc", "stone"});
   std::fflush(nullptr);
@@ -99,14 +99,6 @@ int waitTraced(pid_t pid) {
   int w = 0;
   if (waitpid(pid, &w, 0) != pid) return -1000;
   return WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
-}
-
-// Options for strace: `o` for -o, then the words of `more`.
-std::vector<std::string> straceOptions(const std::string& o, const std::string& more) {
-  std::vector<std::string> options = {"-o", o};
-  std::istringstream words(more);
-  for (std::string w; words >> w;) options.push_back(w);
-  return options;
 }
 
 // `out` with each FILE in it replaced by `bin`.
@@ -154,7 +146,7 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
        "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
       // Said once, whatever fails after it.
       {"later write fails, then the flush", "pwrite64,mmap,fdatasync", "error=ENOSPC", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping, kFlushFails},
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping, "-e inject=fdatasync:error=EIO"},
       {"flush fails", "fdatasync", "error=EIO", 1, true, "Unable to write FILE\nRenamed 5 blocks\n",
        1, kAll},
       {"flush interrupted", "fdatasync", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
@@ -164,8 +156,8 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   // Nothing on standard error: neither from the tool nor from strace, whose
   // complaints about its own arguments would land there.
   const TracedRun run = [&](bool rename, const std::vector<std::string>& options) {
-    std::vector<std::string> o = {"-o", "/dev/null"};
-    o.insert(o.end(), options.begin(), options.end());
+    std::string o = "-o /dev/null";
+    for (const std::string& option : options) o += " " + option;
     const int status = waitTraced(startTraced(bin, rename, o, dir));
     return std::make_pair(status, readText(dir + "/out") + readText(dir + "/err"));
   };
@@ -174,7 +166,7 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     // The same run without a fault, traced, says where the call lies.
     writeFile(bin, file.bytes);
     const std::string traced = std::string("-e trace=") + row.call + " " + row.always;
-    ASSERT_EQ(waitTraced(startTraced(bin, row.rename, straceOptions(dir + "/trace", traced), dir)), 0);
+    ASSERT_EQ(waitTraced(startTraced(bin, row.rename, "-o " + dir + "/trace " + traced, dir)), 0);
     const TracedCall call = findCall(readText(dir + "/trace"), row.which, row.when);
     EXPECT_EQ(faultRowDiffers({row.name, call, row.inject, row.rename, withPath(row.out, bin), row.status,
                                row.renamed, traced + " " + row.also},
@@ -224,9 +216,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  ASSERT_EQ(waitTraced(startTraced(bin, true, straceOptions(scratch.path("trace"), "-e trace=fcntl"),
-                                   scratch.path())),
-            0);
+  ASSERT_EQ(waitTraced(startTraced(bin, true, "-o " + scratch.path("trace") + " -e trace=fcntl", scratch.path())), 0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
   const std::string noLease =
       lease.name == "" ? "" : " -e inject=fcntl:error=EACCES:when=" + std::to_string(lease.when);
@@ -294,8 +284,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
     writeFile(bin, file);
     struct stat st;
     ASSERT_EQ(stat(bin.c_str(), &st), 0);
-    const pid_t strace = startTraced(bin, !row.list, straceOptions("/dev/null", row.injections),
-                                     scratch.path(), row.noticeBlocked);
+    const pid_t strace = startTraced(bin, !row.list, "-o /dev/null " + row.injections, scratch.path(), row.noticeBlocked);
     ASSERT_GT(strace, 0);
     const pid_t tool = flockHolder(st.st_ino);
     // By now the tool waits in the call that strace holds back.
