@@ -45,21 +45,9 @@ const char kListingBeforeSecondRead[] =
 constexpr int kAll = INT_MAX;
 constexpr char kWrites[] = "pwrite64,mmap", kNoMapping[] = "-e inject=mmap:error=ENODEV";
 
-struct Row {
-  const char* name;
-  const char* call;    // as strace names it: a system call or a class
-  const char* inject;  // error=ERRNO or retval=N
-  int when;            // which of the calls that `which` picks fails, from 1; -1: the last
-  bool rename;         // rename "abc" to "stone", or list
-  std::string out;     // FILE stands for the path
-  int status, renamed;  // renamed: how many "abc" records hold the new name afterwards
-  const char* which = "";  // a pattern for the call's line in the trace ("": any)
-  // Injections made in both runs, and in the run with the fault only.
-  const char *always = "", *also = "";
-};
-
 // Starts the tool under strace -P bin with `options` (words without quotes)
-// on `bin`, renaming "abc" to "stone" or listing, in `dir`, its output into dir/out and dir/err, with
+// on `bin`, renaming "abc" to "stone" or listing, in `dir`, its output into
+// dir/out and dir/err, with
 // the core-file limit as high as it may go and SIGIO blocked if asked.
 // Returns strace's PID.
 pid_t startTraced(const std::string& bin, bool rename, const std::string& options,
@@ -76,18 +64,22 @@ pid_t startTraced(const std::string& bin, bool rename, const std::string& option
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   struct rlimit core;
-  if (getrlimit(RLIMIT_CORE, &core) == 0) setrlimit(RLIMIT_CORE, &(core.rlim_cur = core.rlim_max, core));
+  if (getrlimit(RLIMIT_CORE, &core) == 0 && (core.rlim_cur = core.rlim_max) == core.rlim_max) {
+    setrlimit(RLIMIT_CORE, &core);
+  }
   // A sanitized build's leak check cannot run under ptrace: it is left
   // off there, and the rest of the sanitizers stay on.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  setenv("ASAN_OPTIONS", ((asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0").c_str(), 1);
+  const std::string noLeakCheck = (asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
+  setenv("ASAN_OPTIONS", noLeakCheck.c_str(), 1);
   const int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int in = open("/dev/null", O_RDONLY);
-  for (int s : {SIGHUP, SIGINT, SIGQUIT}) signal(s, SIG_DFL);  // as a shell starts it, even under nohup
+  // As a shell starts it, even under nohup or in the background.
+  for (int s : {SIGHUP, SIGINT, SIGQUIT}) signal(s, SIG_DFL);
   sigset_t notice;
-  if (sigemptyset(&notice) != 0 || sigaddset(&notice, SIGIO) != 0 || out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-      chdir(dir.c_str()) != 0 || (noticeBlocked && sigprocmask(SIG_BLOCK, &notice, nullptr) != 0)) {
+  if (sigemptyset(&notice) != 0 || sigaddset(&notice, SIGIO) != 0 || out < 0 || err < 0 || in < 0 ||
+      dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0 || (noticeBlocked && sigprocmask(SIG_BLOCK, &notice, nullptr) != 0)) {
     _exit(99);
   }
   execvp("strace", argv.data());
@@ -103,7 +95,9 @@ int waitTraced(pid_t pid) {
 
 // `out` with each FILE in it replaced by `bin`.
 std::string withPath(std::string out, const std::string& bin) {
-  for (size_t at = 0; (at = out.find("FILE", at)) != std::string::npos; at += bin.size()) out.replace(at, 4, bin);
+  for (size_t at = 0; (at = out.find("FILE", at)) != std::string::npos; at += bin.size()) {
+    out.replace(at, 4, bin);
+  }
   return out;
 }
 
@@ -118,41 +112,47 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const std::string bin = dir + "/a.bin";
   const TestFile file = makeTestFile();
 
-  const std::vector<Row> rows = {
-      {"open fails", "openat", "error=EIO", 1, false, "Unable to open FILE\n", 1, 0},
-      {"open interrupted", "openat", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
+  // call: the class of calls strace traces, a pattern for the line of the one
+  // that fails ("": any), and which of those it is (from 1; -1: the last).
+  // options: injections made in both runs.
+  const FaultRow rows[] = {
+      {"open fails", {"openat", "", 1}, "error=EIO", false, "Unable to open FILE\n", 1, 0},
+      {"open interrupted", {"openat", "", 1}, "error=EINTR", true, "Renamed 5 blocks\n", 0, kAll},
       // %fstat: whichever fstat the C library calls (newfstatat, fstat, ...);
       // the size is asked last.
-      {"size query fails", "%fstat", "error=EIO", -1, false, "Unable to read FILE\n", 1, 0},
-      {"flock held by another", "flock", "error=EAGAIN", 1, true, "Unable to open FILE\n", 1, 0},
-      {"flock unsupported", "flock", "error=ENOLCK", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      {"record lock held by another", "fcntl", "error=EACCES", 1, true, "Unable to open FILE\n", 1,
-       0, "F_OFD_SETLK"},
-      {"record lock unsupported", "fcntl", "error=EINVAL", 1, true, "Renamed 5 blocks\n", 0, kAll,
-       "F_OFD_SETLK"},
-      {"later read interrupted", "pread64", "error=EINTR", 2, false, kListing, 0, 0},
-      {"prologue read fails", "pread64", "error=EIO", 1, true, "Unable to read FILE\n", 1, 0},
-      {"later read fails, list", "pread64", "error=EIO", 2, false,
+      {"size query fails", {"%fstat", "", -1}, "error=EIO", false, "Unable to read FILE\n", 1, 0},
+      {"flock held by another", {"flock", "", 1}, "error=EAGAIN", true,
+       "Unable to open FILE\n", 1, 0},
+      {"flock unsupported", {"flock", "", 1}, "error=ENOLCK", true, "Renamed 5 blocks\n", 0, kAll},
+      {"record lock held by another", {"fcntl", "F_OFD_SETLK", 1}, "error=EACCES", true,
+       "Unable to open FILE\n", 1, 0},
+      {"record lock unsupported", {"fcntl", "F_OFD_SETLK", 1}, "error=EINVAL", true,
+       "Renamed 5 blocks\n", 0, kAll},
+      {"later read interrupted", {"pread64", "", 2}, "error=EINTR", false, kListing, 0, 0},
+      {"prologue read fails", {"pread64", "", 1}, "error=EIO", true, "Unable to read FILE\n", 1, 0},
+      {"later read fails, list", {"pread64", "", 2}, "error=EIO", false,
        std::string(kListingBeforeSecondRead) + "Unable to read FILE\n", 1, 0},
-      {"later read fails, rename", "pread64", "error=EIO", 2, true,
+      {"later read fails, rename", {"pread64", "", 2}, "error=EIO", true,
        "Unable to read FILE\nRenamed 2 blocks\n", 1, 2},
       // Names are stored through a mapping, written where there is none.
-      {"no mapping", "mmap", "error=ENODEV", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      {"later write finds the disk full", kWrites, "error=ENOSPC", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
-      {"later write interrupted", kWrites, "error=EINTR", 3, true, "Renamed 5 blocks\n", 0, kAll,
-       "pwrite", kNoMapping},
-      {"later write cut short", kWrites, "retval=10", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping},
+      {"no mapping", {"mmap", "", 1}, "error=ENODEV", true, "Renamed 5 blocks\n", 0, kAll},
+      {"later write finds the disk full", {kWrites, "pwrite", 3}, "error=ENOSPC", true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, kNoMapping},
+      {"later write interrupted", {kWrites, "pwrite", 3}, "error=EINTR", true,
+       "Renamed 5 blocks\n", 0, kAll, kNoMapping},
+      {"later write cut short", {kWrites, "pwrite", 3}, "retval=10", true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, kNoMapping},
       // Said once, whatever fails after it.
-      {"later write fails, then the flush", "pwrite64,mmap,fdatasync", "error=ENOSPC", 3, true,
-       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2, "pwrite", kNoMapping, "-e inject=fdatasync:error=EIO"},
-      {"flush fails", "fdatasync", "error=EIO", 1, true, "Unable to write FILE\nRenamed 5 blocks\n",
-       1, kAll},
-      {"flush interrupted", "fdatasync", "error=EINTR", 1, true, "Renamed 5 blocks\n", 0, kAll},
-      {"close fails after the flush", "close", "error=EIO", 1, true, "Renamed 5 blocks\n", 0, kAll},
+      {"later write fails, then the flush", {"pwrite64,mmap,fdatasync", "pwrite", 3}, "error=ENOSPC", true,
+       "Unable to write FILE\nRenamed 2 blocks\n", 1, 2,
+       std::string(kNoMapping) + " -e inject=fdatasync:error=EIO"},
+      {"flush fails", {"fdatasync", "", 1}, "error=EIO", true,
+       "Unable to write FILE\nRenamed 5 blocks\n", 1, kAll},
+      {"flush interrupted", {"fdatasync", "", 1}, "error=EINTR", true,
+       "Renamed 5 blocks\n", 0, kAll},
+      {"close fails after the flush", {"close", "", 1}, "error=EIO", true,
+       "Renamed 5 blocks\n", 0, kAll},
   };
-
   // Nothing on standard error: neither from the tool nor from strace, whose
   // complaints about its own arguments would land there.
   const TracedRun run = [&](bool rename, const std::vector<std::string>& options) {
@@ -161,17 +161,14 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     const int status = waitTraced(startTraced(bin, rename, o, dir));
     return std::make_pair(status, readText(dir + "/out") + readText(dir + "/err"));
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (FaultRow row : rows) {
     // The same run without a fault, traced, says where the call lies.
+    row.options = "-e trace=" + row.call.name + " " + row.options;
     writeFile(bin, file.bytes);
-    const std::string traced = std::string("-e trace=") + row.call + " " + row.always;
-    ASSERT_EQ(waitTraced(startTraced(bin, row.rename, "-o " + dir + "/trace " + traced, dir)), 0);
-    const TracedCall call = findCall(readText(dir + "/trace"), row.which, row.when);
-    EXPECT_EQ(faultRowDiffers({row.name, call, row.inject, row.rename, withPath(row.out, bin), row.status,
-                               row.renamed, traced + " " + row.also},
-                              bin, run),
-              "");
+    waitTraced(startTraced(bin, row.rename, "-o " + dir + "/trace " + row.options, dir));
+    row.call = findCall(readText(dir + "/trace"), row.call.line, row.call.when);
+    row.out = withPath(row.out, bin);
+    EXPECT_EQ(faultRowDiffers(row, bin, run), "") << row.name << ": " << row.options;
   }
 }
 
@@ -216,7 +213,8 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  ASSERT_EQ(waitTraced(startTraced(bin, true, "-o " + scratch.path("trace") + " -e trace=fcntl", scratch.path())), 0);
+  const std::string fcntls = "-o " + scratch.path("trace") + " -e trace=fcntl";
+  ASSERT_EQ(waitTraced(startTraced(bin, true, fcntls, scratch.path())), 0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
   const std::string noLease =
       lease.name == "" ? "" : " -e inject=fcntl:error=EACCES:when=" + std::to_string(lease.when);
@@ -244,12 +242,14 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // of the tool's own: they stop the run as the others do, however the
   // tool was started.
   for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGBUS, SIGIO}) {
-    rows.push_back({strsignal(s), false, writeWaits, kSignal, s, "Renamed 1 blocks\n", -s, 1, false, false});
+    rows.push_back(
+        {strsignal(s), false, writeWaits, kSignal, s, "Renamed 1 blocks\n", -s, 1, false, false});
   }
   rows.back().noticeBlocked = true;  // SIGIO: it arrives all the same
   rows.insert(rows.end(), {
       // Stopped and let go on (Ctrl-Z, then fg): the run goes on to its end.
-      {"SIGSTOP, then SIGCONT", false, writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false,
+      {"SIGSTOP, then SIGCONT", false,
+       writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false,
        false, SIGCONT},
       // Asked again while stopping: the second ends the run at once, by that
       // signal, before the store that the mapping waited for, and the count.

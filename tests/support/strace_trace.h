@@ -42,7 +42,7 @@ struct FaultRow {
   std::string out;
   int status;
   int renamed;
-  std::string options;  // strace's -e options ("": trace the call alone)
+  std::string options = "";  // strace's -e options ("": trace the call alone)
 };
 // Runs the program under strace with these options, renaming or listing:
 // its status and output.
