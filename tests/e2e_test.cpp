@@ -361,7 +361,7 @@ TEST_F(EndToEnd, FileHeldByAnotherProgramIsRefusedAndUntouched) {
       {"lockf", [](const std::string& p) { return heldHere(p, [](int fd) { return lockf(fd, F_TLOCK, 0); }); },
        false, false},
       {"another run of the tool", [](const std::string& p) {
-         return std::shared_ptr<void>(openPlatformFile(p.c_str()).release(),
+         return std::shared_ptr<void>(openPlatformFile(p.c_str(), true).release(),
                                       [](void* f) { delete static_cast<PlatformFile*>(f); });
        }, false, false},
       {"open, no lock", [](const std::string& p) { return heldHere(p, nullptr); }, true, false},

@@ -111,7 +111,7 @@ bool sameLengthAndTimes(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
+std::unique_ptr<PlatformFile> openPlatformFile(const char* path, bool) {
   // Share mode 0: while the handle is open nobody else may open the file,
   // and the open fails if somebody else has it open already.
   HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);

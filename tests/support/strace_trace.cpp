@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -44,6 +47,33 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     calls.push_back({name, line, ++seen[pid + " " + name]});
   }
   return calls;
+}
+
+TracedCall findCall(const std::string& trace, const std::string& which, int when) {
+  std::vector<TracedCall> picked;
+  for (const TracedCall& call : tracedCalls(trace)) {
+    if (std::regex_search(call.line, std::regex(which))) picked.push_back(call);
+  }
+  if (when == -1) when = static_cast<int>(picked.size());
+  return when >= 1 && when <= static_cast<int>(picked.size()) ? picked[when - 1] : TracedCall{};
+}
+
+std::string faultRowDiffers(const FaultRow& row, const std::string& bin, const TracedRun& run) {
+  if (row.call.name.empty()) return "the run makes no such call";
+  const TestFile file = makeTestFile();
+  writeFile(bin, file.bytes);
+  std::istringstream words(row.options.empty() ? "-e trace=" + row.call.name : row.options);
+  std::vector<std::string> options(std::istream_iterator<std::string>(words), {});
+  options.insert(options.end(), {"-e", "inject=" + row.call.name + ":" + row.inject + ":when=" +
+                                           std::to_string(row.call.when)});
+  const std::pair<int, std::string> got = run(row.rename, options);
+  std::vector<uint8_t> expected = file.bytes;
+  for (int i = 0; i < row.renamed && i < 5; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
+  std::string differs;
+  if (got.first != row.status) differs += "status " + std::to_string(got.first) + "; ";
+  if (got.second != row.out) differs += "output \"" + got.second + "\"; ";
+  if (readFile(bin) != expected) differs += "the file's bytes afterwards";
+  return differs;
 }
 
 }  // namespace velkor

@@ -175,7 +175,7 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
   ScratchDir dir;
   const std::string path = dir.path("t.bin");
   writeFile(path, bytes);
-  std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
+  std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str(), request.mode == RunMode::kRename);
   if (!real) throw std::runtime_error("cannot open " + path);
   // The request's path is only printed: the messages read as for kTestPath.
   RunOutcome outcome = runOn(std::move(real), request, fault, std::make_shared<FileState>());

@@ -304,51 +304,34 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
 
   const char kBeforeSecondRead[] =
       "Found texture: abc\r\nFound texture: wall\r\nFound texture: abc\r\n";
-  struct Row {
-    const char* name;
-    const std::vector<TracedCall>& kind;
-    size_t index;        // which of them fails
-    const char* inject;  // error=ERRNO or retval=N
-    bool rename;         // or list
-    std::string out;
-    int status;
-    int renamed;  // how many of the "abc" records hold the new name afterwards
-  };
   auto renamed = [&](int n) {  // the file with its first n names "abc" renamed
     std::vector<uint8_t> b = file.bytes;
     for (int i = 0; i < n && i < 5; ++i) std::memcpy(&b[file.matchNames[i]], "stone", 6);
     return b;
   };
-  const std::vector<Row> rows = {
-      {"first read fails", reads, 0, "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
-      {"later read fails, list", reads, 1, "error=EIO", false,
+  const FaultRow rows[] = {
+      {"first read fails", reads[0], "error=EIO", true, "Unable to read a.bin\r\n", 1, 0},
+      {"later read fails, list", reads[1], "error=EIO", false,
        std::string(kBeforeSecondRead) + "Unable to read a.bin\r\n", 1, 0},
-      {"later read fails, rename", reads, 1, "error=EIO", true,
+      {"later read fails, rename", reads[1], "error=EIO", true,
        "Unable to read a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"later read finds the file cut short", reads, 1, "retval=0", false,
+      {"later read finds the file cut short", reads[1], "retval=0", false,
        std::string(kBeforeSecondRead) + "Found incomplete block at 232f4, leaving\r\n", 1, 0},
-      {"size query before a later write fails", sizeBeforeWrite, 2, "error=EIO", true,
+      {"size query before a later write fails", sizeBeforeWrite[2], "error=EIO", true,
        "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"later write finds the disk full", writes, 2, "error=ENOSPC", true,
+      {"later write finds the disk full", writes[2], "error=ENOSPC", true,
        "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"later write cut short", writes, 2, "retval=10", true,
+      {"later write cut short", writes[2], "retval=10", true,
        "Unable to write a.bin\r\nRenamed 2 blocks\r\n", 1, 2},
-      {"flush fails", flushes, 0, "error=EIO", true,
-       "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, 5},
+      {"flush fails", flushes[0], "error=EIO", true, "Unable to write a.bin\r\nRenamed 5 blocks\r\n", 1, 5},
   };
-  for (const Row& row : rows) {
-    const TracedCall& call = row.kind[row.index];
-    const std::string inject = call.name + ":" + row.inject + ":when=" + std::to_string(call.when);
-    SCOPED_TRACE(std::string(row.name) + ": " + inject);
-    ASSERT_NE(call.name, "") << readText(top_ + "/trace");
-    writeFile(bin, file.bytes);
-    Result r = run(env("VELKOR_EXE"), row.rename ? renameArgs : std::vector<std::string>{"a.bin"},
-                   {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e", "trace=" + call.name,
-                    "-e", "inject=" + inject});
-    EXPECT_EQ(r.out, row.out);
-    EXPECT_EQ(r.status, row.status);
-    EXPECT_TRUE(readFile(bin) == renamed(row.renamed)) << "the file's bytes afterwards differ";
-  }
+  const TracedRun traced = [&](bool rename, const std::vector<std::string>& options) {
+    std::vector<std::string> before = {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin};
+    before.insert(before.end(), options.begin(), options.end());
+    const Result r = run(env("VELKOR_EXE"), rename ? renameArgs : std::vector<std::string>{"a.bin"}, before);
+    return std::make_pair(r.status, r.out);
+  };
+  for (const FaultRow& row : rows) EXPECT_EQ(faultRowDiffers(row, bin, traced), "") << row.name;
 
   // Ctrl-C, as wine delivers it: a SIGINT to the program, while strace holds
   // each record's write for a second. Ctrl-C comes once the first record is
