@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "binfile/standard_streams.h"
+
 namespace velkor {
 
 class PlatformFile {
@@ -43,6 +45,12 @@ class PlatformFile {
   // False when that is not known.
   // REQUIRES: the file is open.
   virtual bool lengthFixed() { return false; }
+
+  // True when the process's standard output or error (`stream`) is this
+  // very file, so that nothing may be printed there. False when either
+  // cannot be identified.
+  // REQUIRES: the file is open.
+  virtual bool isStandardStream(StandardStream) { return false; }
 
   // Forces the data written so far down to the storage device. Returns
   // false if the system cannot promise that it is there.

@@ -135,6 +135,17 @@ class PosixFile final : public PlatformFile {
   // nobody has asked to.
   bool lengthFixed() override { return leased_ && fileWanted.load(std::memory_order_relaxed) == 0; }
 
+  bool isStandardStream(StandardStream stream) override {
+    struct stat file;
+    return ::fstat(fd_, &file) == 0 && isStandardStream(stream, file);
+  }
+  // Whether standard output or error (`stream`) is the file `file` tells of.
+  static bool isStandardStream(StandardStream stream, const struct stat& file) {
+    struct stat output;
+    return ::fstat(stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO, &output) == 0 &&
+           file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  }
+
   bool flush() override {
     // The file's length never changes, so its data, stored through the
     // mapping or written, is all that must reach the disk.
@@ -302,10 +313,8 @@ void abandonMappedStore() {
 // The standard streams: descriptors, written to directly.
 
 bool standardStreamIsFile(StandardStream stream, const char* path) {
-  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
-  struct stat file, output;
-  return ::stat(path, &file) == 0 && ::fstat(fd, &output) == 0 &&
-         file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  struct stat file;
+  return ::stat(path, &file) == 0 && PosixFile::isStandardStream(stream, file);
 }
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {

@@ -12,7 +12,7 @@
 #include "cli/process.h"
 
 // Console start-up of the Windows program. The mingw-w64 runtime reads this
-// flag before main: 0 makes it split the command line into arguments
+// flag before wmain: 0 makes it split the command line into arguments
 // without expanding wildcards, so "*.bin" reaches the tool as typed.
 extern "C" {
 int _dowildcard = 0;
@@ -29,24 +29,24 @@ std::atomic<int> stopEvent{0};
 constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
 // Runs on a thread the system starts for the event. The first Ctrl-C or
-// Ctrl-Break, or the console's closing, logoff or shutdown, asks the walk to
-// stop and keeps this thread here (the event handled, so the process is not
-// ended under the run) until endProcess ends the process after the record,
-// the flush and the count (or the system does, once its time for the last
-// three is out). A second Ctrl-C or Ctrl-Break is left to the system's own
-// handler, which ends the process at once.
+// Ctrl-Break asks the walk to stop and returns: the process ends after the
+// record, the flush and the count (endProcess). Another one while the run
+// stops (only output that nobody takes can keep it so long) ends the
+// process at once, as the system's own handler would, but with the same
+// status everywhere (wine's own handler ends with 0). The console's closing
+// asks the same stop, and keeps this thread here: the system ends the
+// process once the handler returns, or once its time for the last steps is
+// out.
 BOOL WINAPI onConsoleControl(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT: case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT: case CTRL_LOGOFF_EVENT: case CTRL_SHUTDOWN_EVENT:
-      break;
-    default:
-      return FALSE;
-  }
-  if (stopEvent.exchange(1) != 0 && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
-  Sleep(INFINITE);
+  if (stopEvent.exchange(1) != 0 && event != CTRL_CLOSE_EVENT) {
+    // Not ExitProcess: the run's thread may hold the runtime's lock on the
+    // output, which the runtime's exit would wait for.
+    TerminateProcess(GetCurrentProcess(), kInterruptedExitCode);
+  }
+  if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);  // never returns
   return TRUE;
 }
 
