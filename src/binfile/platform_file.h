@@ -47,8 +47,7 @@ class PlatformFile {
   virtual bool lengthFixed() { return false; }
 
   // True when the process's standard output or error (`stream`) is this
-  // very file, so that nothing may be printed there. False when either
-  // cannot be identified.
+  // very file. False when either cannot be identified.
   // REQUIRES: the file is open.
   virtual bool isStandardStream(StandardStream) { return false; }
 

@@ -141,9 +141,9 @@ class PosixFile final : public PlatformFile {
   }
   // Whether standard output or error (`stream`) is the file `file` tells of.
   static bool isStandardStream(StandardStream stream, const struct stat& file) {
+    const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
     struct stat output;
-    return ::fstat(stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO, &output) == 0 &&
-           file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+    return ::fstat(fd, &output) == 0 && file.st_dev == output.st_dev && file.st_ino == output.st_ino;
   }
 
   bool flush() override {

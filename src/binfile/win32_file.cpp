@@ -71,8 +71,7 @@ class Win32File final : public PlatformFile {
   explicit Win32File(HANDLE handle) : handle_(handle) {}
   ~Win32File() override { if (handle_ != INVALID_HANDLE_VALUE) close(); }
 
-  // The walk's transfers (a read buffer, a record) are far below what one
-  // ReadFile or WriteFile call can be asked to move.
+  // Each n (a read buffer, a record) is far within what a DWORD counts.
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
     size_t done = 0;
     while (done < n) {

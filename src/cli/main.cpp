@@ -23,26 +23,25 @@ int main(int argc, char** argv) {
   // standard error instead, or nowhere if that is the file too. Until the
   // file is open (and for a refusal that never opens it) the path is
   // compared; once it is open, the open file.
-  auto messagesTo = [](bool outputIsFile, bool errorIsFile) {
-    return !outputIsFile ? stdout : errorIsFile ? nullptr : stderr;
-  };
   const char* binPath = args.argv.size() > 1 ? args.argv[1] : nullptr;
   bool outputIsFile =
       binPath != nullptr && velkor::standardStreamIsFile(StandardStream::kOutput, binPath);
-  std::FILE* out = messagesTo(
-      outputIsFile, outputIsFile && velkor::standardStreamIsFile(StandardStream::kError, binPath));
-  velkor::ParsedCommandLine parsed = velkor::parseCommandLine(
-      static_cast<int>(args.argv.size()), args.argv.data(), out);
+  bool errorIsFile =
+      outputIsFile && velkor::standardStreamIsFile(StandardStream::kError, binPath);
+  velkor::ParsedCommandLine parsed =
+      velkor::parseCommandLine(static_cast<int>(args.argv.size()), args.argv.data(),
+                               !outputIsFile ? stdout : errorIsFile ? nullptr : stderr);
   parsed.request.shownPath = args.shownPath;
   int status = parsed.status;
   if (parsed.accepted) {
     std::unique_ptr<velkor::PlatformFile> file = velkor::openPlatformFile(binPath);
     if (file) {
       outputIsFile = file->isStandardStream(StandardStream::kOutput);
-      out = messagesTo(outputIsFile, outputIsFile && file->isStandardStream(StandardStream::kError));
+      errorIsFile = outputIsFile && file->isStandardStream(StandardStream::kError);
     }
     if (outputIsFile) {
-      velkor::printMessage(out, "Unable to open %s\n", args.shownPath.c_str());
+      velkor::printMessage(errorIsFile ? nullptr : stderr, "Unable to open %s\n",
+                           args.shownPath.c_str());
       status = 1;
     } else {
       parsed.request.stopRequested = velkor::stopFlag();

@@ -32,21 +32,15 @@ constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 // Ctrl-Break asks the walk to stop and returns: the process ends after the
 // record, the flush and the count (endProcess). Another one while the run
 // stops (only output that nobody takes can keep it so long) ends the
-// process at once, as the system's own handler would, but with the same
-// status everywhere (wine's own handler ends with 0). The console's closing
-// asks the same stop, and keeps this thread here: the system ends the
-// process once the handler returns, or once its time for the last steps is
-// out.
+// process at once, as the system's handler would (wine's ends with 0). The
+// console's closing asks the same stop and keeps this thread here, as the
+// system ends the process once the handler returns (or its time is out).
 BOOL WINAPI onConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
-    return FALSE;
-  }
-  if (stopEvent.exchange(1) != 0 && event != CTRL_CLOSE_EVENT) {
-    // Not ExitProcess: the run's thread may hold the runtime's lock on the
-    // output, which the runtime's exit would wait for.
-    TerminateProcess(GetCurrentProcess(), kInterruptedExitCode);
-  }
-  if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);  // never returns
+  const bool closing = event == CTRL_CLOSE_EVENT;
+  if (!closing && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  // Not ExitProcess, whose runtime exit could wait for the output's lock.
+  if (stopEvent.exchange(1) && !closing) TerminateProcess(GetCurrentProcess(), kInterruptedExitCode);
+  if (closing) Sleep(INFINITE);  // never returns
   return TRUE;
 }
 
