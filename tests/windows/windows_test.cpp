@@ -156,9 +156,10 @@ TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
   const std::string wine = shellQuote(env("VELKOR_WINE"));
   const std::string inMounts =
       "unshare -m true || exit 77; unshare -m sh -c \"mkdir m1 m2 && mount -t tmpfs t m1 && "
-      "mount -t tmpfs t m2 && cp a.bin m2 && : >m1/out && mkdir m1/u m1/w && "
-      "[ \\$(stat -c %i m1/out) = \\$(stat -c %i m2/a.bin) ] && export TMPDIR=$PWD/m1 && mount -t "
-      "overlay o -o lowerdir=$WINEPREFIX,upperdir=m1/u,workdir=m1/w $WINEPREFIX || exit 77; ";
+      "mount -t tmpfs t m2 && cp a.bin m2 && : >m1/out && mkdir m1/u m1/w m1/p && "
+      "[ \\$(stat -c %i m1/out) = \\$(stat -c %i m2/a.bin) ] && mount -t overlay o -o "
+      "lowerdir=$WINEPREFIX,upperdir=m1/u,workdir=m1/w m1/p && export TMPDIR=$PWD/m1 "
+      "WINEPREFIX=$PWD/m1/p || exit 77; ";
   const std::pair<std::string, std::string> cases[] = {  // the command, and what it says (status 1)
       {wine + " cmd /c \"velkor.exe a.bin brick01 xyz >> a.bin\"", "Unable to open a.bin\r\n"},
       {wine + " velkor.exe a.bin brick01 \u0101 >>a.bin",
