@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "binfile/standard_streams.h"
+
 namespace velkor {
 
 class PlatformFile {
@@ -49,6 +51,11 @@ class PlatformFile {
   // write's bytes are in the file, and no other write is made.
   // REQUIRES: the file is open.
   virtual bool wroteLate() { return false; }
+
+  // True when the process's standard output or error (`stream`) is this
+  // very file. False when either cannot be identified.
+  // REQUIRES: the file is open.
+  virtual bool isStandardStream(StandardStream) { return false; }
 
   // Forces the data written so far down to the storage device. Returns
   // false if the system cannot promise that it is there.

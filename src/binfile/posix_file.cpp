@@ -162,6 +162,17 @@ class PosixFile final : public PlatformFile {
 
   bool wroteLate() override { return late_; }
 
+  bool isStandardStream(StandardStream stream) override {
+    struct stat file;
+    return ::fstat(fd_, &file) == 0 && isStandardStream(stream, file);
+  }
+  // Whether standard output or error (`stream`) is the file `file` tells of.
+  static bool isStandardStream(StandardStream stream, const struct stat& file) {
+    const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+    struct stat output;
+    return ::fstat(fd, &output) == 0 && file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  }
+
   bool flush() override {
     // The file's length never changes, so its data, stored through the
     // mapping or written, is all that must reach the disk.
@@ -338,10 +349,8 @@ void abandonMappedStore() {
 // The standard streams: descriptors, written to directly.
 
 bool standardStreamIsFile(StandardStream stream, const char* path) {
-  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
-  struct stat file, output;
-  return ::stat(path, &file) == 0 && ::fstat(fd, &output) == 0 &&
-         file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  struct stat file;
+  return ::stat(path, &file) == 0 && PosixFile::isStandardStream(stream, file);
 }
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {
