@@ -23,9 +23,14 @@ namespace {
 // in memory with plain offsets, and shares nothing with the walk but the
 // layout itself.
 
+// An offset into a file held in memory, or a count of its operations, as an
+// index: the file holds it, so it fits a size_t on every machine.
+size_t index(uint64_t offset) { return static_cast<size_t>(offset); }
+
 uint32_t wordAt(const std::vector<uint8_t>& f, uint64_t at) {
-  return static_cast<uint32_t>(f[at]) | static_cast<uint32_t>(f[at + 1]) << 8 |
-         static_cast<uint32_t>(f[at + 2]) << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
+  const uint8_t* p = &f[index(at)];
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Items of a count word: signed, and nothing when zero or less.
@@ -98,7 +103,7 @@ Reference walkReference(const std::vector<uint8_t>& f) {
 }
 
 std::string nameAt(const std::vector<uint8_t>& f, uint64_t field) {
-  const char* p = reinterpret_cast<const char*>(&f[field]);
+  const char* p = reinterpret_cast<const char*>(&f[index(field)]);
   return std::string(p, strnlen(p, 16));
 }
 
@@ -191,8 +196,8 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (uint64_t field : ref.nameFields) {
     if (nameAt(c.file, field) != c.oldName) continue;
     matches.push_back(field);
-    std::memcpy(&expected[field], c.newName.data(), c.newName.size());
-    expected[field + c.newName.size()] = 0;
+    std::memcpy(&expected[index(field)], c.newName.data(), c.newName.size());
+    expected[index(field) + c.newName.size()] = 0;
   }
 
   const std::vector<uint8_t>& data = run.state->data;
@@ -204,7 +209,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // Nothing else is ever written. The file then holds the new record where a
   // write succeeded, and where one failed, the bytes it still passed on, put
   // back by the repair.
-  const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
+  const bool writeFailed = run.faulted && run.state->kinds[index(c.fault.at - 1)] == 'w';
   const std::vector<WriteRequest>& log = run.state->writeLog;
   std::vector<bool> repairs(log.size());
   for (size_t i = 1, cut = 0; i < log.size(); ++i) {
@@ -221,7 +226,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (size_t i = 0; i < log.size(); ++i) {
     const WriteRequest& w = log[i];
     if (repairs[i]) {
-      std::memcpy(&written[w.offset], &c.file[w.offset], w.length);
+      std::memcpy(&written[index(w.offset)], &c.file[index(w.offset)], w.length);
       continue;
     }
     while (next < matches.size() && matches[next] < w.offset) ++next;
@@ -232,7 +237,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                       run);
     const size_t passed =
         recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.fault.writeAccepts);
-    std::memcpy(&written[w.offset], &expected[w.offset], passed);
+    std::memcpy(&written[index(w.offset)], &expected[index(w.offset)], passed);
     ++next;
   }
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
@@ -240,7 +245,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   if (differs != data.size())
     return describe(("rename: byte " + std::to_string(differs) + " is not as the writes left it").c_str(), run);
   // Whatever reached the file is flushed, unless the flush itself failed.
-  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.fault.at - 1] == 'f'))
+  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[index(c.fault.at - 1)] == 'f'))
     return describe("rename: bytes written were never flushed", run);
 
   if (!run.faulted) {
@@ -280,8 +285,8 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // Every name is wholly old or wholly new, even one whose write was cut
   // short, and the count is that of the writes that succeeded.
   for (uint64_t field : matches) {
-    const bool renamed = std::memcmp(&data[field], &expected[field], 16) == 0;
-    if (!renamed && std::memcmp(&data[field], &c.file[field], 16) != 0)
+    const bool renamed = std::memcmp(&data[index(field)], &expected[index(field)], 16) == 0;
+    if (!renamed && std::memcmp(&data[index(field)], &c.file[index(field)], 16) != 0)
       return describe("rename: a name is half renamed", run);
   }
   if (std::stoull(m[4].str()) != goodWrites)
@@ -305,7 +310,7 @@ void stretch(std::vector<uint8_t>* file, uint64_t low, bool afterFirstBlock) {
     if (start + 24 > end) return;
     items = (end - start - 24) / 12;
   }
-  std::vector<uint8_t> block(24 + items * 12, 0xee);
+  std::vector<uint8_t> block(index(24 + items * 12), 0xee);
   const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
   for (int w = 0; w < 2; ++w)
     for (int b = 0; b < 4; ++b) block[w * 4 + b] = static_cast<uint8_t>(head[w] >> (8 * b));

@@ -146,7 +146,7 @@ TEST(HostileInput, FileCutAtEveryLength) {
       if (textureEnds[i] <= length && length >= streamStart) listing += "Found texture: " + names[i] + "\n";
     for (uint64_t field : textureFields) {
       if (field + 16 > length || length < streamStart) continue;
-      std::memcpy(&renamed[field], "new", 4);
+      std::memcpy(&renamed[static_cast<size_t>(field)], "new", 4);
       ++renames;
     }
 

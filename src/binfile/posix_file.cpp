@@ -225,7 +225,9 @@ class PosixFile final : public PlatformFile {
   int64_t breakNanoseconds_ = 0;
   int64_t intactAt_ = 0;  // when the lease was last known whole
   uint8_t* window_ = nullptr;
+#if defined(VELKOR_ONE_STORE_OF_16)
   uint64_t windowStart_ = 0;
+#endif
 };
 
 // True when the failed lock call met another holder's lock; any other
