@@ -6,12 +6,19 @@
 // SIGIO, and the system breaks the lease after /proc/sys/fs/lease-break-time.
 // Writes end well before that, so the waiting program meets a finished file.
 //
-// Renamed names are stored through a shared mapping of the file, which can
-// never make it longer: a store past its end raises SIGBUS.
+// Where kMappedStores says so, renamed names are stored through a shared
+// mapping of the file, which can never make it longer: a store past its end
+// raises SIGBUS.
 #ifndef VELKOR_BINFILE_POSIX_FILE_H_
 #define VELKOR_BINFILE_POSIX_FILE_H_
 
 namespace velkor {
+
+// True where renamed names are stored through the mapping: x86 with SSE2
+// and 64-bit ARM. Elsewhere every write is a pwrite, which a file-size
+// limit (ulimit -f) below the file's length refuses, and which a signal
+// that ends the process can leave half made across a page.
+extern const bool kMappedStores;
 
 // SIGIO: another program waits for the leased file. SIGCONT: the process
 // runs again after a stop of unknown length. Either, landing between the
