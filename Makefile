@@ -122,8 +122,8 @@ install: build
 uninstall:
 	@test -f "$(BUILD)/install_manifest.txt" || \
 	  { echo "uninstall: $(BUILD)/install_manifest.txt not found: nothing installed from $(BUILD)" >&2; exit 1; }
-	while IFS= read -r f; do rm -f -- "$$f"; done <"$(BUILD)/install_manifest.txt"
-	while IFS= read -r f; do d="$$(dirname -- "$$f")"; \
+	while IFS= read -r f || [ -n "$$f" ]; do rm -f -- "$$f"; done <"$(BUILD)/install_manifest.txt"
+	while IFS= read -r f || [ -n "$$f" ]; do d="$$(dirname -- "$$f")"; \
 	  if [ "$$(basename -- "$$d")" = velkor ]; then rmdir -- "$$d" 2>/dev/null || true; fi; \
 	done <"$(BUILD)/install_manifest.txt"
 
