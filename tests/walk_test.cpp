@@ -147,29 +147,27 @@ std::vector<Scenario> scenarios() {
       {"stop asked, rename", twoAbc, stoppedRename, "Renamed 0 blocks\n", 1},
       {"worked example", workedExample(), listRequest(), "Found texture: abc\n", 0},
       {"read failing just past the end", pastEnd, listRequest(), "Found texture: abc\n", 0,
-       {2, 0, pastEnd.size() - 1}},
-      {"read failing at the end block's end", pastEnd, listRequest(), "Found texture: abc\n", 0,
-       {2, 0, walked}},
+       {2, pastEnd.size() - 1}},
+      {"read failing at the end block's end", pastEnd, listRequest(), "Found texture: abc\n", 0, {2, walked}},
       // Short of the end block, or with the prologue alone: the walk reads
       // again from there.
-      {"read failing at the end block", pastEnd, listRequest(), "Found texture: abc\n", 0,
-       {2, 0, walked - 1}},
+      {"read failing at the end block", pastEnd, listRequest(), "Found texture: abc\n", 0, {2, walked - 1}},
       {"read failing after the prologue", pastEnd, listRequest(), "Found texture: abc\n", 0,
-       {2, 0, kBinPrologueSize}},
+       {2, kBinPrologueSize}},
       {"read failing within the prologue", pastEnd, listRequest(), "Unable to read t.bin\n", 1,
-       {2, 0, kBinPrologueSize - 1}},
+       {2, kBinPrologueSize - 1}},
       // Cut short by another program after the run learned its length: the
       // bytes that are gone are never taken for the file's.
       {"cut after its length was read, list", twoNoEnd, listRequest(),
-       "Found texture: a\nFound texture: b\nFound incomplete block at 44, leaving\n", 1, {0, 0, 0, 24}},
+       "Found texture: a\nFound texture: b\nFound incomplete block at 44, leaving\n", 1, {0, 0, 24}},
       {"cut after its length was read, rename", twoNoEnd, renameRequest("b", "c"),
-       "Found incomplete block at 44, leaving\nRenamed 1 blocks\n", 1, {0, 0, 0, 24}},
+       "Found incomplete block at 44, leaving\nRenamed 1 blocks\n", 1, {0, 0, 24}},
       {"cut within the last texture record", cutRecord, listRequest(),
-       "Found texture: a\nFound incomplete block at 2c, leaving\n", 1, {0, 0, 0, 28}},
+       "Found texture: a\nFound incomplete block at 2c, leaving\n", 1, {0, 0, 28}},
       // Cut short within the name field just before it is written (the
       // size query before the write is operation 3): nothing is written.
       {"cut within the name before its write", workedExample(), renameRequest("abc", "x"),
-       "Unable to write t.bin\nRenamed 0 blocks\n", 1, {0, 0, 0, -12, 3}},
+       "Unable to write t.bin\nRenamed 0 blocks\n", 1, {0, 0, -12, 3}},
   };
 }
 

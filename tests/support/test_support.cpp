@@ -146,10 +146,14 @@ RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request,
   RunOutcome outcome;
   outcome.state = std::move(state);
   outcome.state->fault = fault;
+  RunRequest asked = request;
+  if (fault.stopAt > 0) asked.stopRequested = &outcome.state->stopAsked;
   CapturedOutput out;
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+  File full(fault.outputFails ? std::fopen("/dev/full", "w") : nullptr, std::fclose);
   outcome.status = runTool(
-      request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
-      out.stream());
+      asked, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
+      full ? full.get() : out.stream());
   outcome.output = out.text();
   return outcome;
 }
