@@ -23,9 +23,14 @@ namespace {
 // in memory with plain offsets, and shares nothing with the walk but the
 // layout itself.
 
+// An offset into a file held in memory, or a count of its operations, as an
+// index: the file holds it, so it fits a size_t on every machine.
+size_t index(uint64_t offset) { return static_cast<size_t>(offset); }
+
 uint32_t wordAt(const std::vector<uint8_t>& f, uint64_t at) {
-  return static_cast<uint32_t>(f[at]) | static_cast<uint32_t>(f[at + 1]) << 8 |
-         static_cast<uint32_t>(f[at + 2]) << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
+  const uint8_t* p = &f[index(at)];
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Items of a count word: signed, and nothing when zero or less.
@@ -98,7 +103,7 @@ Reference walkReference(const std::vector<uint8_t>& f) {
 }
 
 std::string nameAt(const std::vector<uint8_t>& f, uint64_t field) {
-  const char* p = reinterpret_cast<const char*>(&f[field]);
+  const char* p = reinterpret_cast<const char*>(&f[index(field)]);
   return std::string(p, strnlen(p, 16));
 }
 
@@ -144,7 +149,7 @@ Run runOnce(const FuzzCase& c, RunRequest request, RunOnFile runOn) {
   auto reached = [&](int64_t n) { return n > 0 && n <= run.state->operations(); };
   for (const auto& [at, moves] : {std::pair(f.at, f.moves), std::pair(f.thenAt, f.thenMoves)}) {
     if (!reached(at)) continue;
-    const char kind = kinds[at - 1];
+    const char kind = kinds[index(at - 1)];
     run.disturbed = true;
     run.mustReport |= !f.outputFails && (kind != 'r' || moves == 0);
     run.flushFailed |= kind == 'f';
@@ -152,7 +157,7 @@ Run runOnce(const FuzzCase& c, RunRequest request, RunOnFile runOn) {
   const size_t lied = kinds.find('z', static_cast<size_t>(std::max<int64_t>(f.sizeFrom, 1) - 1));
   run.lengthLied = f.sizeSaysMore != 0 && lied != std::string::npos;
   run.disturbed |= reached(f.stopAt) || f.outputFails || run.lengthLied;
-  run.readAfterStop = reached(f.stopAt) && kinds.find('r', std::max<size_t>(f.stopAt, 2)) != std::string::npos;
+  run.readAfterStop = reached(f.stopAt) && kinds.find('r', index(std::max<int64_t>(f.stopAt, 2))) != std::string::npos;
   return run;
 }
 
@@ -219,8 +224,8 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (uint64_t field : ref.nameFields) {
     if (nameAt(c.file, field) != c.oldName) continue;
     matches.push_back(field);
-    std::memcpy(&expected[field], c.newName.data(), c.newName.size());
-    expected[field + c.newName.size()] = 0;
+    std::memcpy(&expected[index(field)], c.newName.data(), c.newName.size());
+    expected[index(field) + c.newName.size()] = 0;
   }
 
   const std::vector<uint8_t>& data = run.state->data;
@@ -248,7 +253,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (size_t i = 0; i < log.size(); ++i) {
     const WriteRequest& w = log[i];
     if (repairs[i]) {
-      std::memcpy(&written[w.offset], &c.file[w.offset], w.passed);
+      std::memcpy(&written[index(w.offset)], &c.file[index(w.offset)], w.passed);
       continue;
     }
     while (next < matches.size() && matches[next] < w.offset) ++next;
@@ -257,7 +262,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                        std::to_string(w.offset) + " is not one matching name field")
                           .c_str(),
                       run);
-    std::memcpy(&written[w.offset], &expected[w.offset], w.passed);
+    std::memcpy(&written[index(w.offset)], &expected[index(w.offset)], w.passed);
     goodWrites += w.ok;
     ++next;
   }
@@ -305,8 +310,8 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // Every name is wholly old or wholly new, even one whose write was cut
   // short, and the count is that of the writes that succeeded.
   for (uint64_t field : matches) {
-    const bool renamed = std::memcmp(&data[field], &expected[field], 16) == 0;
-    if (!renamed && std::memcmp(&data[field], &c.file[field], 16) != 0)
+    const bool renamed = std::memcmp(&data[index(field)], &expected[index(field)], 16) == 0;
+    if (!renamed && std::memcmp(&data[index(field)], &c.file[index(field)], 16) != 0)
       return describe("rename: a name is half renamed", run);
   }
   if (m[3].matched && std::stoull(m[4].str()) != goodWrites)
@@ -332,7 +337,7 @@ void stretch(std::vector<uint8_t>* file, uint64_t low, bool afterFirstBlock) {
     if (start + 24 > end) return;
     items = (end - start - 24) / 12;
   }
-  std::vector<uint8_t> block(24 + items * 12, 0xee);
+  std::vector<uint8_t> block(index(24 + items * 12), 0xee);
   const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
   for (int w = 0; w < 2; ++w)
     for (int b = 0; b < 4; ++b) block[w * 4 + b] = static_cast<uint8_t>(head[w] >> (8 * b));

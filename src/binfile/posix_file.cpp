@@ -19,8 +19,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+// The machines with a store of 16 bytes in one instruction: x86 with SSE2,
+// and 64-bit ARM (unless the build leaves the store out: VELKOR_NO_MAPPED_STORE).
+#if defined(VELKOR_NO_MAPPED_STORE)
+#elif defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <emmintrin.h>
+#define VELKOR_ONE_STORE_OF_16 1
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #define VELKOR_ONE_STORE_OF_16 1
 #endif
 
@@ -29,6 +35,13 @@
 #include "binfile/standard_streams.h"
 
 namespace velkor {
+
+#if defined(VELKOR_ONE_STORE_OF_16)
+const bool kMappedStores = true;
+#else
+const bool kMappedStores = false;
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -45,6 +58,24 @@ constexpr int kFirstFileDescriptor = 3;
 // The part of the file mapped at once, and the one write made as a store.
 constexpr uint64_t kWindowSize = uint64_t{1} << 20;
 constexpr size_t kStoreSize = 16;
+
+#if defined(VELKOR_ONE_STORE_OF_16)
+// Stores the 16 bytes at `bytes` over those at `at` with one instruction,
+// which a signal never splits. A fault undoes all of it on x86; on 64-bit
+// ARM one on the second of two pages may leave the first page's part made
+// (met only where a program without a lock cuts the file short within the
+// name). The memory clobber keeps the store where the caller puts it,
+// between the settings of storeUnderway.
+void storeSixteenBytes(uint8_t* at, const uint8_t* bytes) {
+#if defined(__aarch64__)
+  const uint8x16_t value = vld1q_u8(bytes);
+  __asm__ volatile("str %q1, %0" : "=Q"(*reinterpret_cast<uint8_t(*)[16]>(at)) : "w"(value) : "memory");
+#else
+  const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(value) : "memory");
+#endif
+}
+#endif
 
 // The system's lease-break time; zero when it cannot be read.
 Clock::duration systemBreakTime() {
@@ -86,16 +117,6 @@ FileSystemAllows fileSystemAllows(int fd) {
       return {false, false};
   }
 }
-
-#if defined(VELKOR_ONE_STORE_OF_16)
-// Stores the 16 bytes at `bytes` at `at` with one instruction, which
-// neither a fault nor a signal can leave half done, even across pages. The
-// memory clobber keeps it between the settings of storeUnderway around it.
-void storeSixteenBytes(uint8_t* at, const uint8_t* bytes) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(v) : "memory");
-}
-#endif
 
 class PosixFile final : public PlatformFile {
  public:
@@ -268,7 +289,9 @@ class PosixFile final : public PlatformFile {
   bool noticeSeen_ = false;
   bool late_ = false;  // a write was found finished too late: no other is made
   uint8_t* window_ = nullptr;
+#if defined(VELKOR_ONE_STORE_OF_16)
   uint64_t windowStart_ = 0;
+#endif
 };
 
 // True when the failed lock call met another holder's lock; any other

@@ -9,6 +9,10 @@
 // finished late stops the run. A listing gives its lease up as soon as the
 // open has found nobody else with the file open.
 //
+// Where kMappedStores says so, renamed names are stored through a shared
+// mapping of the file, which can never make it longer: a store past its end
+// raises SIGBUS.
+//
 // A process that opens a file here must first hand the kernel's SIGIO to
 // noteLeaseBreak(): the notice's default is to end the process. Notices do
 // not tell one file from another: with two files open, a notice for either
@@ -24,6 +28,19 @@
 
 namespace velkor {
 
+// True where renamed names are stored through the mapping: x86 with SSE2
+// and 64-bit ARM. Elsewhere every write is a pwrite, which a file-size
+// limit (ulimit -f) below the file's length refuses, and which a signal
+// that ends the process can leave half made across a page.
+extern const bool kMappedStores;
+
+// SIGIO: another program waits for the leased file. SIGCONT: the process
+// runs again after a stop of unknown length. Either, landing between the
+// check that writing may go on and the store it allows, abandons that store
+// (this call does not return), which is checked again.
+void noteLeaseSignal(int signal);
+
+//
 // Both are made from a signal handler of the process, and are safe there.
 // SIGIO sent by the system (si_code > 0): another program waits for a
 // leased file.

@@ -17,12 +17,14 @@ std::string straceUnusable(const std::string& command) {
   return "system call fault injection needs Linux";
 #else
   if (std::system("command -v strace >/dev/null 2>&1") != 0) return "strace is not installed";
-  // The program's first exec, as strace saw it succeed.
+  // The program's first exec, as strace saw it succeed, whatever its status.
   const ScratchDir dir;
   const std::string trace = dir.path("probe");
-  std::system(("strace -f -qq -e trace=execve -o " + shellQuote(trace) + " " + command +
-               " </dev/null >/dev/null 2>&1")
-                  .c_str());
+  if (std::system(("strace -f -qq -e trace=execve -o " + shellQuote(trace) + " " + command +
+                   " </dev/null >/dev/null 2>&1")
+                      .c_str()) == -1) {
+    return "no shell to start strace";
+  }
   for (const TracedCall& call : tracedCalls(readText(trace))) {
     if (call.name == "execve" && call.line.find(") = 0") != std::string::npos) return "";
   }

@@ -188,7 +188,7 @@ TestFile makeTestFile() {
   BinWriter w(&f.bytes);
   auto texture = [&](const char* name) {
     // The name field follows the type word and the lead word.
-    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(w.offset() + 8);
+    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
     w.texture(name);
   };
   w.prologue(0);
