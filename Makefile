@@ -10,8 +10,30 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_CC ?= $(shell command -v clang-14 || command -v clang)
 FUZZ_CXX ?= $(shell command -v clang++-14 || command -v clang++)
+# The other Linux machine of `make test-arch` and `make package-arch`:
+# aarch64, i386 or armhf (cmake/linux-ARCH.cmake).
+ARCH ?= aarch64
+ARCH_BUILD ?= build-$(ARCH)
 
-.PHONY: all configure build demo test install clean sanitize fuzz fuzz-seeds bench deps deps-build
+# A packager's own build type and flags, when given, over the defaults:
+# Release, or None (the flags given and nothing else) when CFLAGS or
+# CXXFLAGS are set. CPPFLAGS go to both compilers.
+CMAKE_BUILD_TYPE ?= $(if $(strip $(CFLAGS)$(CXXFLAGS)),None,Release)
+BUILD_FLAGS = -DCMAKE_BUILD_TYPE="$(CMAKE_BUILD_TYPE)" \
+  $(if $(strip $(CFLAGS)$(CPPFLAGS)),"-DCMAKE_C_FLAGS=$(strip $(CPPFLAGS) $(CFLAGS))") \
+  $(if $(strip $(CXXFLAGS)$(CPPFLAGS)),"-DCMAKE_CXX_FLAGS=$(strip $(CPPFLAGS) $(CXXFLAGS))") \
+  $(if $(strip $(LDFLAGS)),"-DCMAKE_EXE_LINKER_FLAGS=$(strip $(LDFLAGS))")
+
+# Builds are reproducible: file times in the packages, the Windows
+# program's and the man page's date all come from SOURCE_DATE_EPOCH, by
+# default the time of the last commit.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+ifneq ($(SOURCE_DATE_EPOCH),)
+export SOURCE_DATE_EPOCH
+endif
+
+.PHONY: all configure build demo test install uninstall clean sanitize fuzz fuzz-seeds bench deps \
+  deps-build deps-cross test-arch package-arch
 
 all: build
 
@@ -22,8 +44,11 @@ deps-build:
 deps:
 	tools/install-deps.sh test
 
+deps-cross:
+	tools/install-deps.sh cross
+
 configure: deps-build
-	cmake -S . -B "$(BUILD)" -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B "$(BUILD)" $(BUILD_FLAGS) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build "$(BUILD)" -j $(JOBS)
@@ -92,7 +117,40 @@ fuzz-seeds: build
 install: build
 	cmake --install "$(BUILD)" --prefix "$(PREFIX)"
 
+# Removes what `make install` put in place, as $(BUILD)/install_manifest.txt
+# lists it, and the folder of the documents.
+uninstall:
+	@test -f "$(BUILD)/install_manifest.txt" || \
+	  { echo "uninstall: $(BUILD)/install_manifest.txt not found: nothing installed from $(BUILD)" >&2; exit 1; }
+	while IFS= read -r f || [ -n "$$f" ]; do rm -f -- "$$f"; done <"$(BUILD)/install_manifest.txt"
+	while IFS= read -r f || [ -n "$$f" ]; do d="$$(dirname -- "$$f")"; \
+	  if [ "$$(basename -- "$$d")" = velkor ]; then rmdir -- "$$d" 2>/dev/null || true; fi; \
+	done <"$(BUILD)/install_manifest.txt"
+
+# The program and its native tests built for the Linux machine ARCH with
+# clang and Debian's cross packages, run under qemu-user-static
+# (the Windows suite only runs from the native build). qemu 7.2 maps a
+# 32-bit program's file offsets modulo 4 GiB, so the i386 tests run the
+# build without the mapped store, every write a pwrite, which it emulates
+# right.
+TEST_ARCH_FLAGS_i386 = -DVELKOR_MAPPED_STORE=OFF
+test-arch: deps-cross
+	cmake -S . -B "$(ARCH_BUILD)" -DCMAKE_TOOLCHAIN_FILE=cmake/linux-$(ARCH).cmake \
+	  -DCMAKE_BUILD_TYPE=Release $(TEST_ARCH_FLAGS_$(ARCH)) $(CMAKE_FLAGS)
+	cmake --build "$(ARCH_BUILD)" -j $(JOBS)
+	ctest --test-dir "$(ARCH_BUILD)" --output-on-failure -j $(JOBS)
+
+# The .tar.gz and the .deb (of Debian's name for ARCH) of the program for
+# ARCH, built without the tests in $(ARCH_BUILD)-package.
+package-arch: deps-cross
+	tools/install-deps.sh package
+	cmake -S . -B "$(ARCH_BUILD)-package" -DCMAKE_TOOLCHAIN_FILE=cmake/linux-$(ARCH).cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build "$(ARCH_BUILD)-package" -j $(JOBS)
+	mkdir -p "$(PACKAGES)"
+	packages="$$(cd "$(PACKAGES)" && pwd)" && cd "$(ARCH_BUILD)-package" && cpack -B "$$packages"
+
 # Every build folder above. The benchmark's inputs in bench-out/ stay: they
 # are data, not a build, and bench/run_bench.sh writes them anew each run.
 clean:
-	rm -rf "$(BUILD)" "$(WIN32_BUILD)" "$(SANITIZE_BUILD)" "$(FUZZ_BUILD)"
+	rm -rf "$(BUILD)" "$(WIN32_BUILD)" "$(SANITIZE_BUILD)" "$(FUZZ_BUILD)" build-aarch64* build-i386* build-armhf*

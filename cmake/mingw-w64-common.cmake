@@ -24,6 +24,7 @@ set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 
 # The C and C++ runtimes go into the .exe, so that it needs nothing beyond
-# the DLLs that every Windows has (KERNEL32, msvcrt).
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# the DLLs that every Windows has (KERNEL32, msvcrt). No link time in its
+# header: two builds of the same sources are the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -23,9 +23,14 @@ namespace {
 // in memory with plain offsets, and shares nothing with the walk but the
 // layout itself.
 
+// An offset into a file held in memory, or a count of its operations, as an
+// index: the file holds it, so it fits a size_t on every machine.
+size_t index(uint64_t offset) { return static_cast<size_t>(offset); }
+
 uint32_t wordAt(const std::vector<uint8_t>& f, uint64_t at) {
-  return static_cast<uint32_t>(f[at]) | static_cast<uint32_t>(f[at + 1]) << 8 |
-         static_cast<uint32_t>(f[at + 2]) << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
+  const uint8_t* p = &f[index(at)];
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // Items of a count word: signed, and nothing when zero or less.
@@ -98,15 +103,15 @@ Reference walkReference(const std::vector<uint8_t>& f) {
 }
 
 std::string nameAt(const std::vector<uint8_t>& f, uint64_t field) {
-  const char* p = reinterpret_cast<const char*>(&f[field]);
+  const char* p = reinterpret_cast<const char*>(&f[index(field)]);
   return std::string(p, strnlen(p, 16));
 }
 
-std::string stopLine(const Reference& ref) {
+std::string stopLine(const Reference& ref, const std::string& path) {
   char line[96];
   switch (ref.stop) {
     case Stop::kNotBin:
-      return std::string(kTestPath) + " is not a valid BIN file\n";
+      return path + " is not a valid BIN file\n";
     case Stop::kEndBlock:
     case Stop::kWhole:
       return "";
@@ -129,17 +134,42 @@ int stopStatus(const Reference& ref) {
 // ---- Running the tool --------------------------------------------------
 
 struct Run : RunOutcome {
-  bool faulted;  // the failing operation was reached
+  bool disturbed;      // something the case asks to go wrong was reached
+  bool mustReport;     // an operation failed that the run must say
+  bool flushFailed;
+  bool readAfterStop;  // after the prologue's and the stop's operation
+  bool lengthLied;     // the walk may say a cut file ends elsewhere
 };
 
-Run runOnce(const FuzzCase& c, const RunRequest& request, RunOnFile runOn) {
-  RunOutcome outcome = runOn(c.file, request, c.fault);
-  const bool faulted = c.fault.at > 0 && outcome.state->operations() >= c.fault.at;
-  return Run{std::move(outcome), faulted};
+Run runOnce(const FuzzCase& c, RunRequest request, RunOnFile runOn) {
+  request.shownPath = c.path;
+  Run run{runOn(c.file, request, c.fault), false, false, false, false, false};
+  const Fault& f = c.fault;
+  const std::string& kinds = run.state->kinds;
+  auto reached = [&](int64_t n) { return n > 0 && n <= run.state->operations(); };
+  for (const auto& [at, moves] : {std::pair(f.at, f.moves), std::pair(f.thenAt, f.thenMoves)}) {
+    if (!reached(at)) continue;
+    const char kind = kinds[index(at - 1)];
+    run.disturbed = true;
+    run.mustReport |= !f.outputFails && (kind != 'r' || moves == 0);
+    run.flushFailed |= kind == 'f';
+  }
+  const size_t lied = kinds.find('z', static_cast<size_t>(std::max<int64_t>(f.sizeFrom, 1) - 1));
+  run.lengthLied = f.sizeSaysMore != 0 && lied != std::string::npos;
+  run.disturbed |= reached(f.stopAt) || f.outputFails || run.lengthLied;
+  run.readAfterStop = reached(f.stopAt) && kinds.find('r', index(std::max<int64_t>(f.stopAt, 2))) != std::string::npos;
+  return run;
 }
 
 std::string describe(const char* what, const Run& run) {
   return std::string(what) + "\n  status " + std::to_string(run.status) + ", output:\n" + run.output;
+}
+
+// The lines a disturbed run may end its walk with, as a pattern (the dot
+// of the path matches itself too).
+std::string endings(const std::string& path) {
+  return "Found (?:unknown [0-9a-f]+|incomplete) block at [0-9a-f]+, leaving\\n|Unable to read " + path +
+         "\\n|" + path + " is not a valid BIN file\\n";
 }
 
 // ---- The properties ----------------------------------------------------
@@ -151,34 +181,37 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
   if (run.state->data != c.file) return describe("list: the file changed", run);
   if (run.state->writes() != 0 || run.state->flushes != 0)
     return describe("list: the file was written or flushed", run);
+  if (run.readAfterStop) return describe("list: read on after the stop", run);
 
   // The lines of the textures, in order; only whole lines may be printed.
   std::vector<std::string> lines;
   for (uint64_t field : ref.nameFields) lines.push_back("Found texture: " + nameAt(c.file, field) + "\n");
+  std::string expected;
+  for (const std::string& line : lines) expected += line;
+  expected += stopLine(ref, c.path);
 
-  if (!run.faulted) {
-    std::string expected;
-    for (const std::string& line : lines) expected += line;
-    expected += stopLine(ref);
+  if (!run.disturbed) {
     if (run.output != expected) return describe(("list: expected\n" + expected).c_str(), run);
     if (run.status != stopStatus(ref)) return describe("list: wrong status", run);
     return "";
   }
 
-  // A failed read: what was listed before it, then the failure.
-  static const std::string kUnableToRead = std::string("Unable to read ") + kTestPath + "\n";
-  if (run.status != 1) return describe("list: a failed read ended with status 0", run);
+  // Something went wrong: the file's textures in order, then at most one
+  // line on how the walk ended; a failed read, if it must be said, last.
   const std::string& out = run.output;
-  if (out.size() < kUnableToRead.size() ||
-      out.compare(out.size() - kUnableToRead.size(), std::string::npos, kUnableToRead) != 0)
-    return describe("list: a failed read is not the last line", run);
-  const size_t listed = out.size() - kUnableToRead.size();
   size_t at = 0;
-  for (size_t i = 0; i < lines.size() && at < listed; ++i) {
-    if (out.compare(at, lines[i].size(), lines[i]) != 0) break;
+  for (size_t i = 0; i < lines.size() && out.compare(at, lines[i].size(), lines[i]) == 0; ++i)
     at += lines[i].size();
-  }
-  if (at != listed) return describe("list: before the failure, not the file's textures in order", run);
+  const std::string tail = out.substr(at);
+  if (!std::regex_match(tail, std::regex("(" + endings(c.path) + ")?")))
+    return describe("list: before the failure, not the file's textures in order", run);
+  if (c.fault.outputFails && !out.empty()) return describe("list: printed to a failed output", run);
+  if (run.mustReport && tail != "Unable to read " + c.path + "\n")
+    return describe("list: a failed read is not the last line", run);
+  if (tail.compare(0, 6, "Found ") == 0 && tail != stopLine(ref, c.path) && !run.lengthLied)
+    return describe("list: stopped at a block where the file has none", run);
+  if (run.status == 0 && (out != expected || stopStatus(ref) != 0))
+    return describe("list: status 0 without the whole listing", run);
   return "";
 }
 
@@ -191,12 +224,13 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   for (uint64_t field : ref.nameFields) {
     if (nameAt(c.file, field) != c.oldName) continue;
     matches.push_back(field);
-    std::memcpy(&expected[field], c.newName.data(), c.newName.size());
-    expected[field + c.newName.size()] = 0;
+    std::memcpy(&expected[index(field)], c.newName.data(), c.newName.size());
+    expected[index(field) + c.newName.size()] = 0;
   }
 
   const std::vector<uint8_t>& data = run.state->data;
   if (run.state->closes != 1) return describe("rename: the file was not closed exactly once", run);
+  if (run.readAfterStop) return describe("rename: read on after the stop", run);
   // Every write is the whole name field of one matching texture, where it
   // lies, once, in file order, or the repair of one that the system cut
   // short: the part it took, put back right after with the bytes that were
@@ -204,7 +238,6 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   // Nothing else is ever written. The file then holds the new record where a
   // write succeeded, and where one failed, the bytes it still passed on, put
   // back by the repair.
-  const bool writeFailed = run.faulted && run.state->kinds[c.fault.at - 1] == 'w';
   const std::vector<WriteRequest>& log = run.state->writeLog;
   std::vector<bool> repairs(log.size());
   for (size_t i = 1, cut = 0; i < log.size(); ++i) {
@@ -214,14 +247,13 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                               : w.offset > last.offset && end == last.offset + last.length;
     if (!repairs[i]) cut = i;
   }
-  const size_t goodWrites = std::count(repairs.begin(), repairs.end(), false) - writeFailed;
+  uint64_t goodWrites = 0;
   std::vector<uint8_t> written = c.file;
-  size_t recordsSeen = 0;
   size_t next = 0;
   for (size_t i = 0; i < log.size(); ++i) {
     const WriteRequest& w = log[i];
     if (repairs[i]) {
-      std::memcpy(&written[w.offset], &c.file[w.offset], w.length);
+      std::memcpy(&written[index(w.offset)], &c.file[index(w.offset)], w.passed);
       continue;
     }
     while (next < matches.size() && matches[next] < w.offset) ++next;
@@ -230,62 +262,62 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
                        std::to_string(w.offset) + " is not one matching name field")
                           .c_str(),
                       run);
-    const size_t passed =
-        recordsSeen++ < goodWrites ? w.length : std::min(w.length, c.fault.writeAccepts);
-    std::memcpy(&written[w.offset], &expected[w.offset], passed);
+    std::memcpy(&written[index(w.offset)], &expected[index(w.offset)], w.passed);
+    goodWrites += w.ok;
     ++next;
   }
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
   const size_t differs = std::mismatch(data.begin(), data.end(), written.begin()).first - data.begin();
   if (differs != data.size())
     return describe(("rename: byte " + std::to_string(differs) + " is not as the writes left it").c_str(), run);
-  // Whatever reached the file is flushed, unless the flush itself failed.
-  if (run.state->writtenSinceFlush && !(run.faulted && run.state->kinds[c.fault.at - 1] == 'f'))
+  // Whatever reached the file is flushed, once, unless the flush itself
+  // failed; nothing is flushed if nothing reached it.
+  if (run.state->writtenSinceFlush && !run.flushFailed)
     return describe("rename: bytes written were never flushed", run);
+  const bool reached = std::any_of(log.begin(), log.end(), [](const WriteRequest& w) { return w.passed > 0; });
+  if (run.state->flushes != reached) return describe("rename: flushed other than once after writing", run);
 
-  if (!run.faulted) {
-    std::string out = stopLine(ref);
-    if (ref.stop != Stop::kNotBin) out += "Renamed " + std::to_string(matches.size()) + " blocks\n";
-    if (run.output != out) return describe(("rename: expected\n" + out).c_str(), run);
+  std::string clean = stopLine(ref, c.path);
+  if (ref.stop != Stop::kNotBin) clean += "Renamed " + std::to_string(matches.size()) + " blocks\n";
+  if (!run.disturbed) {
+    if (run.output != clean) return describe(("rename: expected\n" + clean).c_str(), run);
     if (run.status != stopStatus(ref)) return describe("rename: wrong status", run);
     if (data != expected) return describe("rename: the file is not renamed as expected", run);
-    if (matches.empty() && run.state->writes() != 0) return describe("rename: wrote with no match", run);
-    if (!matches.empty() && run.state->writtenSinceFlush)
-      return describe("rename: renames reported without flushing them", run);
     return "";
   }
 
-  // A fault: the walk's own stop line or the failure, maybe a failed flush,
-  // and the count unless the walk never began.
-  static const std::regex kShape(
-      "(Found unknown [0-9a-f]+ block at [0-9a-f]+, leaving\\n|"
-      "Found incomplete block at [0-9a-f]+, leaving\\n|"
-      "Unable to read t\\.bin\\n|Unable to write t\\.bin\\n)?"
-      "(Unable to write t\\.bin\\n)?"
-      "(Renamed (0|[1-9][0-9]*) blocks\\n)?");
+  // Something went wrong: the walk's own stop line or the failure, maybe a
+  // failed write or flush, and the count unless the walk never began.
+  const std::string unableToWrite = "Unable to write " + c.path + "\n";  // a newline matches itself
+  const std::regex shape("(" + endings(c.path) + "|" + unableToWrite + ")?(" + unableToWrite +
+                         ")?(Renamed (0|[1-9][0-9]*) blocks\\n)?");
   std::smatch m;
-  if (!std::regex_match(run.output, m, kShape)) return describe("rename: unexpected lines", run);
-  if (run.status != 1) return describe("rename: a fault ended with status 0", run);
-  if (run.output.find("Unable to ") == std::string::npos)
+  if (!std::regex_match(run.output, m, shape) || (m[2].matched && m[1] == unableToWrite))
+    return describe("rename: unexpected lines", run);
+  if (c.fault.outputFails && !run.output.empty()) return describe("rename: printed to a failed output", run);
+  if (run.mustReport && (run.status != 1 || run.output.find("Unable to ") == std::string::npos))
     return describe("rename: a fault went unreported", run);
   const std::string first = m[1].str();
-  if (first.compare(0, 6, "Found ") == 0 && first != stopLine(ref))
+  if (first.compare(0, 6, "Found ") == 0 && first != stopLine(ref, c.path) && !run.lengthLied)
     return describe("rename: stopped at a block where the file has none", run);
-  if (!m[3].matched) {
+  if (!m[3].matched && !c.fault.outputFails) {
     // Only a failure before the walk began leaves no count, and no write.
-    if (run.output != "Unable to read t.bin\n" || data != c.file)
-      return describe("rename: no count after the walk began", run);
-    return "";
+    const bool early =
+        first == "Unable to read " + c.path + "\n" || first == c.path + " is not a valid BIN file\n";
+    return early && !m[2].matched && data == c.file ? ""
+                                                      : describe("rename: no count after the walk began", run);
   }
   // Every name is wholly old or wholly new, even one whose write was cut
   // short, and the count is that of the writes that succeeded.
   for (uint64_t field : matches) {
-    const bool renamed = std::memcmp(&data[field], &expected[field], 16) == 0;
-    if (!renamed && std::memcmp(&data[field], &c.file[field], 16) != 0)
+    const bool renamed = std::memcmp(&data[index(field)], &expected[index(field)], 16) == 0;
+    if (!renamed && std::memcmp(&data[index(field)], &c.file[index(field)], 16) != 0)
       return describe("rename: a name is half renamed", run);
   }
-  if (std::stoull(m[4].str()) != goodWrites)
+  if (m[3].matched && std::stoull(m[4].str()) != goodWrites)
     return describe("rename: the count is not that of the records written", run);
+  if (run.status == 0 && (run.output != clean || data != expected))
+    return describe("rename: status 0 after a failure", run);
   return "";
 }
 
@@ -305,7 +337,7 @@ void stretch(std::vector<uint8_t>* file, uint64_t low, bool afterFirstBlock) {
     if (start + 24 > end) return;
     items = (end - start - 24) / 12;
   }
-  std::vector<uint8_t> block(24 + items * 12, 0xee);
+  std::vector<uint8_t> block(index(24 + items * 12), 0xee);
   const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
   for (int w = 0; w < 2; ++w)
     for (int b = 0; b < 4; ++b) block[w * 4 + b] = static_cast<uint8_t>(head[w] >> (8 * b));
@@ -328,19 +360,29 @@ bool decodeFuzzCase(const uint8_t* data, size_t size, FuzzCase* out) {
   size_t left = size - kFuzzHeaderSize;
   out->oldName = takeName(&p, &left, data[0] % 20);
   out->newName = takeName(&p, &left, data[1] % 16);
-  out->fault.at = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
-  out->fault.writeAccepts = data[3] % 64;
+  Fault& f = out->fault;
+  f.at = data[2] >= kFuzzFirstFault ? data[2] - kFuzzFirstFault + 1 : 0;
+  f.moves = data[3] % 64;
+  out->path = data[3] & kFuzzLongPath ? std::string(594, 'p') + "/t.bin" : kTestPath;
+  out->realFile = data[3] & kFuzzRealFile;
+  const uint8_t value = data[6], when = data[7];
+  switch (data[5] % 8) {
+    case kFuzzThenFails: f.thenAt = when, f.thenMoves = value % 64; break;
+    case kFuzzSizeSays: f.sizeSaysMore = static_cast<int8_t>(value), f.sizeFrom = when; break;
+    case kFuzzStop: f.stopAt = when; break;
+    case kFuzzOutputFails: f.outputFails = true; break;
+  }
   out->file.assign(p, p + left);
   if (data[4] & kFuzzStretch) stretch(&out->file, data[4] & 63, data[4] & kFuzzStretchLater);
   return true;
 }
 
 std::vector<uint8_t> encodeFuzzCase(const std::string& oldName, const std::string& newName,
-                                    const std::vector<uint8_t>& file, uint8_t fault,
-                                    uint8_t writeAccepts, uint8_t stretchByte) {
+                                    const std::vector<uint8_t>& file, const FuzzHeader& h) {
   const std::string o = oldName.substr(0, 19), n = newName.substr(0, 15);
-  std::vector<uint8_t> in = {static_cast<uint8_t>(o.size()), static_cast<uint8_t>(n.size()), fault,
-                             writeAccepts, stretchByte};
+  std::vector<uint8_t> in;
+  for (size_t b : {o.size(), n.size()}) in.push_back(static_cast<uint8_t>(b));
+  for (int b : {h.fault, h.moves, h.stretch, h.knob, h.value, h.when}) in.push_back(static_cast<uint8_t>(b));
   in.insert(in.end(), o.begin(), o.end());
   in.insert(in.end(), n.begin(), n.end());
   in.insert(in.end(), file.begin(), file.end());
@@ -356,7 +398,7 @@ std::string checkRun(const FuzzCase& c, RunOnFile runOn, bool list) {
 
 std::string checkWalkProperties(const uint8_t* data, size_t size) {
   FuzzCase c;
-  return decodeFuzzCase(data, size, &c) ? checkRun(c, runOnBytes) : "";
+  return decodeFuzzCase(data, size, &c) ? checkRun(c, c.realFile ? runOnRealFile : runOnBytes) : "";
 }
 
 }  // namespace velkor

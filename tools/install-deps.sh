@@ -3,14 +3,19 @@
 #
 #   tools/install-deps.sh build   compiler, CMake, make
 #   tools/install-deps.sh package + dpkg-dev, whose dpkg-shlibdeps finds
-#                                 the .deb's dependencies (make package)
+#                                 the .deb's dependencies (make package),
+#                                 and lintian, which checks the .deb
+#   tools/install-deps.sh cross   + clang 14, qemu-user-static, GoogleTest's
+#                                 sources, and Debian's cross C library,
+#                                 libstdc++ and binutils for aarch64, i386
+#                                 and armhf (make test-arch)
 #   tools/install-deps.sh test    + GoogleTest; optional: the Windows suite's
 #                                 mingw-w64 cross compilers (i686, x86_64)
 #                                 and wine (32- and 64-bit), and strace for
 #                                 the system-call fault tests
-#   tools/install-deps.sh all     + clang 14 with its sanitizer and libFuzzer
-#                                 runtimes (make fuzz; make sanitize uses
-#                                 GCC), and dpkg-dev
+#   tools/install-deps.sh all     everything above, and clang 14's sanitizer
+#                                 and libFuzzer runtimes (make fuzz; make
+#                                 sanitize uses GCC)
 #
 # As root it installs what is missing, in two steps: the required packages,
 # whose failure stops the build with their names, then the optional ones,
@@ -31,8 +36,21 @@ command -v g++ >/dev/null || required+=(g++)
 command -v make >/dev/null || required+=(make)
 if [ "$level" = package ] || [ "$level" = all ]; then
   command -v dpkg-shlibdeps >/dev/null || required+=(dpkg-dev)
+  command -v lintian >/dev/null || required+=(lintian)
 fi
-if [ "$level" != build ] && [ "$level" != package ]; then
+if [ "$level" = cross ] || [ "$level" = all ]; then
+  # One set that installs together: clang for every machine, with Debian's
+  # cross packages (gcc-multilib would remove the GCC cross compilers).
+  command -v clang++-14 >/dev/null || required+=(clang-14)
+  command -v qemu-aarch64-static >/dev/null || required+=(qemu-user-static)
+  [ -f /usr/src/googletest/googletest/CMakeLists.txt ] || required+=(libgtest-dev)
+  for cross in aarch64-linux-gnu:arm64 i686-linux-gnu:i386 arm-linux-gnueabihf:armhf; do
+    triple="${cross%%:*}" arch="${cross#*:}"
+    command -v "$triple-ld" >/dev/null || required+=("binutils-$triple")
+    [ -f "/usr/$triple/include/c++/12/vector" ] || required+=("libstdc++-12-dev-$arch-cross")
+  done
+fi
+if [ "$level" != build ] && [ "$level" != package ] && [ "$level" != cross ]; then
   [ -f /usr/include/gtest/gtest.h ] || required+=(libgtest-dev)
   command -v i686-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-i686)
   command -v wine >/dev/null || optional+=(wine)
@@ -47,7 +65,6 @@ if [ "$level" != build ] && [ "$level" != package ]; then
   command -v x86_64-w64-mingw32-g++ >/dev/null || optional+=(g++-mingw-w64-x86-64)
 fi
 if [ "$level" = all ]; then
-  command -v clang++-14 >/dev/null || required+=(clang-14)
   compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     required+=(libclang-rt-14-dev)
 fi

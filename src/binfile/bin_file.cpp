@@ -54,7 +54,7 @@ IoResult BinFile::write(uint64_t offset, const uint8_t* src, size_t n) {
   size_t written = 0;
   const bool ok = file_->writeAt(offset, src, n, &written);
   if (written > 0) written_ = true;
-  if (ok) return IoResult::kOk;
+  if (ok) return file_->wroteLate() ? IoResult::kWrittenLate : IoResult::kOk;
   // The system took only part (a full disk, a file-size limit): the bytes
   // it took are put back as they were read, so that the record is wholly
   // old. That space is the file's already, so this needs no new space.

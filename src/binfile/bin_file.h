@@ -18,6 +18,7 @@ enum class IoResult {
   kEnd,          // the file ends before the bytes that were needed
   kReadError,    // the system failed a read or a size query
   kWriteError,   // the system failed or cut short a write, or the flush
+  kWrittenLate,  // a write was made whole, but too late for the run to go on
   kOutputError,  // standard output could not take what was printed
   kStopped,      // the process asked the run to stop
 };
@@ -51,7 +52,8 @@ class BinFile {
   // longer). kWriteError unless the system accepted all n; a part it took
   // is written back with the bytes the last peek() read there, so the file
   // holds all n new bytes or the old ones (unless that repair fails too).
-  // The buffer keeps the bytes it read.
+  // kWrittenLate if the write was made, but the file says it came too late
+  // (PlatformFile::wroteLate). The buffer keeps the bytes it read.
   // REQUIRES: start() succeeded; the last peek() gave the n bytes at `offset`.
   IoResult write(uint64_t offset, const uint8_t* src, size_t n);
 

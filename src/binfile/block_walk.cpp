@@ -82,7 +82,7 @@ class TextureRenamer {
     // The lead word never changes: the name field alone is written, whole.
     const IoResult r = file.write(offset + kRawNameOffset, renamed.bytes() + kRawNameOffset,
                                   kRawNameFieldSize);
-    if (r == IoResult::kOk) ++renamedCount_;
+    if (r == IoResult::kOk || r == IoResult::kWrittenLate) ++renamedCount_;
     return r;
   }
   bool endOfWalk() { return true; }
@@ -191,8 +191,8 @@ int endWalk(const WalkStop& stop, bool heldOut, const char* binPath, std::FILE* 
                               stop.blockStart);
       return 1;
     default:
-      *printed = printMessage(out, stop.result == IoResult::kWriteError ? "Unable to write %s\n"
-                                                                        : "Unable to read %s\n",
+      *printed = printMessage(out, stop.result == IoResult::kReadError ? "Unable to read %s\n"
+                                                                       : "Unable to write %s\n",
                               binPath);
       return 1;
   }
@@ -212,7 +212,8 @@ int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount, Text
   // Whatever reached the file, the records counted above all, is on the
   // disk before the count is printed. A failed write was said already.
   if (file.flushWrites() != IoResult::kOk) {
-    const bool writeSaid = heldOut && stop.result == IoResult::kWriteError;
+    const bool writeSaid = heldOut && (stop.result == IoResult::kWriteError ||
+                                         stop.result == IoResult::kWrittenLate);
     if (!writeSaid && !printMessage(out, "Unable to write %s\n", binPath)) {
       printed = false;
     }
@@ -227,7 +228,8 @@ int walkAndReport(BinFile& file, uint64_t blocksStart, int32_t recordCount, Text
 }  // namespace
 
 int runTool(const RunRequest& request, std::FILE* out) {
-  return runTool(request, openPlatformFile(request.binPath.c_str()), out);
+  return runTool(request, openPlatformFile(request.binPath.c_str(), request.mode == RunMode::kRename),
+                 out);
 }
 
 int runTool(const RunRequest& request, std::unique_ptr<PlatformFile> platformFile,

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "binfile/standard_streams.h"
+
 namespace velkor {
 
 class PlatformFile {
@@ -44,6 +46,17 @@ class PlatformFile {
   // REQUIRES: the file is open.
   virtual bool lengthFixed() { return false; }
 
+  // True once a write this file accepted was found finished too late for
+  // the run to go on (another program may have been let in since): that
+  // write's bytes are in the file, and no other write is made.
+  // REQUIRES: the file is open.
+  virtual bool wroteLate() { return false; }
+
+  // True when the process's standard output or error (`stream`) is this
+  // very file. False when either cannot be identified.
+  // REQUIRES: the file is open.
+  virtual bool isStandardStream(StandardStream) { return false; }
+
   // Forces the data written so far down to the storage device. Returns
   // false if the system cannot promise that it is there.
   // REQUIRES: the file is open.
@@ -62,8 +75,10 @@ class PlatformFile {
 // truncate waits until it is closed or the lease is broken (posix_file.h).
 // Returns nullptr if the file does not exist, cannot be opened for reading
 // and writing, is not a regular file, is held by another opener, or (where
-// a lease could be had) is open in another program. Never blocks.
-std::unique_ptr<PlatformFile> openPlatformFile(const char* path);
+// a lease could be had) is open in another program. Never blocks. Without
+// `willWrite` (a listing) nothing will be written, and whatever holds back
+// other programs only for the writes' sake is let go at once.
+std::unique_ptr<PlatformFile> openPlatformFile(const char* path, bool willWrite);
 
 }  // namespace velkor
 

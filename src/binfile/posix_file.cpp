@@ -1,24 +1,32 @@
 // The POSIX backend of PlatformFile: a descriptor above the standard
 // streams', held for the run with an exclusive flock and record lock, and
-// on a local file system a write lease. Reads are preads; a write of 16
-// bytes is one store through a shared mapping, any other a pwrite.
+// on a local file system a write lease (posix_file.h). Reads are preads; a
+// write of 16 bytes is one store through a shared mapping where the file
+// system allows it, any other write a pwrite.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <setjmp.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+// The machines with a store of 16 bytes in one instruction: x86 with SSE2,
+// and 64-bit ARM (unless the build leaves the store out: VELKOR_NO_MAPPED_STORE).
+#if defined(VELKOR_NO_MAPPED_STORE)
+#elif defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <emmintrin.h>
+#define VELKOR_ONE_STORE_OF_16 1
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #define VELKOR_ONE_STORE_OF_16 1
 #endif
 
@@ -27,12 +35,21 @@
 #include "binfile/standard_streams.h"
 
 namespace velkor {
+
+#if defined(VELKOR_ONE_STORE_OF_16)
+const bool kMappedStores = true;
+#else
+const bool kMappedStores = false;
+#endif
+
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Set from the process's signal handlers (posix_file.h).
-std::atomic<int> fileWanted{0};  // another program waits for the leased file
+std::atomic<unsigned> leaseNotices{0};  // how many notices the system sent
 volatile std::sig_atomic_t storeUnderway = 0;
-sigjmp_buf storeAbandoned;  // where an abandoned store goes on, with its signal
+sigjmp_buf storeFaulted;  // where a store into the mapping that faulted goes on
 
 // The lowest descriptor the file may have: 0, 1 and 2 belong to the
 // standard streams even when they are closed, so that nothing printed can
@@ -42,46 +59,71 @@ constexpr int kFirstFileDescriptor = 3;
 constexpr uint64_t kWindowSize = uint64_t{1} << 20;
 constexpr size_t kStoreSize = 16;
 
-int64_t monotonicNanoseconds() {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+#if defined(VELKOR_ONE_STORE_OF_16)
+// Stores the 16 bytes at `bytes` over those at `at` with one instruction,
+// which a signal never splits. A fault undoes all of it on x86; on 64-bit
+// ARM one on the second of two pages may leave the first page's part made
+// (met only where a program without a lock cuts the file short within the
+// name). The memory clobber keeps the store where the caller puts it,
+// between the settings of storeUnderway.
+void storeSixteenBytes(uint8_t* at, const uint8_t* bytes) {
+#if defined(__aarch64__)
+  const uint8x16_t value = vld1q_u8(bytes);
+  __asm__ volatile("str %q1, %0" : "=Q"(*reinterpret_cast<uint8_t(*)[16]>(at)) : "w"(value) : "memory");
+#else
+  const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(value) : "memory");
+#endif
 }
+#endif
 
-// The system's lease-break time in nanoseconds; 0 when it cannot be read.
-int64_t leaseBreakNanoseconds() {
+// The system's lease-break time; zero when it cannot be read.
+Clock::duration systemBreakTime() {
   char text[24] = {};
   const int fd = ::open("/proc/sys/fs/lease-break-time", O_RDONLY | O_CLOEXEC);
   const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
   if (fd >= 0) ::close(fd);
   const long long seconds = n > 0 ? std::strtoll(text, nullptr, 10) : 0;
-  return seconds > 0 ? seconds * 1000000000 : 0;
+  return std::chrono::seconds(seconds > 0 ? seconds : 0);
 }
 
-// True where a lease holds every path to the file's data: local disk file
-// systems and tmpfs. On overlayfs and FUSE the lease is on an inode of
-// their own, which a program using the file beneath never meets; network
-// file systems cannot tell of other machines.
-bool leaseHoldsEveryPath(int fd) {
+// What the file system under a file allows. A lease holds every path to
+// the data only on local disk file systems and tmpfs: on overlayfs and FUSE
+// it is on an inode of their own, which a program using the file beneath
+// never meets, and network file systems cannot tell of other machines. A
+// store through the mapping changes the file's own pages, and nothing
+// more, on those and on overlayfs (its mapping is the upper file's);
+// elsewhere (FUSE, NFS, CIFS, 9p, any other) pages dirtied through a
+// mapping may be written back whole, over what others wrote beside a name.
+struct FileSystemAllows {
+  bool lease;
+  bool mapping;
+};
+
+FileSystemAllows fileSystemAllows(int fd) {
   struct statfs fs;
-  if (::fstatfs(fd, &fs) != 0) return false;
+  if (::fstatfs(fd, &fs) != 0) return {false, false};
   switch (static_cast<uint32_t>(fs.f_type)) {
-    case 0xef53u:      // ext2, ext3, ext4
-    case 0x58465342u:  // xfs
-    case 0x9123683eu:  // btrfs
-    case 0xf2f52010u:  // f2fs
-    case 0x01021994u:  // tmpfs
-    case 0x858458f6u:  // ramfs
-      return true;
+    case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case RAMFS_MAGIC:
+      return {true, true};
+    case OVERLAYFS_SUPER_MAGIC:
+      return {false, true};
     default:
-      return false;
+      return {false, false};
   }
 }
 
 class PosixFile final : public PlatformFile {
  public:
-  PosixFile(int fd, bool leased) : fd_(fd), leased_(leased) {
-    if (leased_) breakNanoseconds_ = leaseBreakNanoseconds(), intactAt_ = monotonicNanoseconds();
+  PosixFile(int fd, bool leased, Clock::duration breakTime, uint64_t windowSize)
+      : fd_(fd), leased_(leased), windowSize_(windowSize) {
+    breakTime_ = std::min(breakTime, systemBreakTime());
+    noticesAtOpen_ = leaseNotices.load();
   }
   ~PosixFile() override { if (fd_ >= 0) close(); }
 
@@ -103,25 +145,29 @@ class PosixFile final : public PlatformFile {
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
     *written = 0;
+    if (late_ || !mayWrite()) return false;
+    bool stored = false;
 #if defined(VELKOR_ONE_STORE_OF_16)
-    const Store stored = n == kStoreSize ? storeMapped(offset, buf) : Store::kUnmapped;
-    if (stored == Store::kDone || stored == Store::kRefused) {
-      *written = stored == Store::kDone ? n : 0;
-      return stored == Store::kDone;
+    if (n == kStoreSize && mapWindow(offset)) {
+      stored = storeMapped(window_ + (offset - windowStart_), buf);
+      // A store faults past the end of a file shortened since, or on a page
+      // the system could not make writable (a hole on a full disk): there
+      // the record's own bytes may still be written.
+      uint64_t now = 0;
+      if (!stored && (!size(&now) || now < offset || now - offset < n)) return false;
     }
-    // The store faulted: past the end of a file shortened since, or on a
-    // page the system could not make writable (a hole on a full disk, where
-    // the record's own bytes may still be written).
-    uint64_t now = 0;
-    if (stored == Store::kFaulted && (!size(&now) || now < offset || now - offset < n)) return false;
 #endif
-    if (!writeMayGoOn()) return false;
-    ssize_t r;
-    do {
-      r = ::pwrite(fd_, buf, n, static_cast<off_t>(offset));
-    } while (r < 0 && errno == EINTR);
-    *written = r < 0 ? 0 : static_cast<size_t>(r);
-    return r >= 0 && static_cast<size_t>(r) == n;
+    if (!stored) {
+      ssize_t r;
+      do {
+        r = ::pwrite(fd_, buf, n, static_cast<off_t>(offset));
+      } while (r < 0 && errno == EINTR);
+      *written = r < 0 ? 0 : static_cast<size_t>(r);
+      if (*written != n) return false;
+    }
+    *written = n;
+    late_ = !wroteInTime();
+    return true;
   }
 
   bool size(uint64_t* size) override {
@@ -133,7 +179,20 @@ class PosixFile final : public PlatformFile {
 
   // Nobody else opens or truncates the file while the lease holds and
   // nobody has asked to.
-  bool lengthFixed() override { return leased_ && fileWanted.load(std::memory_order_relaxed) == 0; }
+  bool lengthFixed() override { return leased_ && !noticed(); }
+
+  bool wroteLate() override { return late_; }
+
+  bool isStandardStream(StandardStream stream) override {
+    struct stat file;
+    return ::fstat(fd_, &file) == 0 && isStandardStream(stream, file);
+  }
+  // Whether standard output or error (`stream`) is the file `file` tells of.
+  static bool isStandardStream(StandardStream stream, const struct stat& file) {
+    const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+    struct stat output;
+    return ::fstat(fd, &output) == 0 && file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  }
 
   bool flush() override {
     // The file's length never changes, so its data, stored through the
@@ -147,7 +206,7 @@ class PosixFile final : public PlatformFile {
   bool close() override {
     // Closing releases both locks and the lease (whoever waits goes on). A
     // close interrupted by a signal has still released it on Linux: no retry.
-    if (window_ != nullptr) ::munmap(window_, kWindowSize + kStoreSize);
+    if (window_ != nullptr) ::munmap(window_, windowSize_ + kStoreSize);
     window_ = nullptr;
     int r = ::close(fd_);
     fd_ = -1;
@@ -155,77 +214,84 @@ class PosixFile final : public PlatformFile {
   }
 
  private:
-  // False once writing must end. With a lease, that is once another program
-  // has asked for the file and half the lease-break time has passed since
-  // the lease was last known whole: a stop of the process, which delays
-  // the notice, then counts against the run.
-  bool writeMayGoOn() {
-    if (!leased_ || fileWanted.load(std::memory_order_relaxed) == 0) return true;
-    return monotonicNanoseconds() - intactAt_ < breakNanoseconds_ / 2;
+  // Whether the system has sent a notice since the open.
+  bool noticed() const { return leaseNotices.load(std::memory_order_relaxed) != noticesAtOpen_; }
+
+  // Right before a write: false once it may not be made. Finding no notice,
+  // the lease is known whole as of the clock read first (a stop of the
+  // process between the two then counts against the run).
+  bool mayWrite() {
+    if (!leased_) return true;
+    const Clock::time_point now = Clock::now();
+    if (!noticed()) {
+      intactAt_ = now;
+      return true;
+    }
+    return inTime(now);
+  }
+
+  // Right after a write: false if it was finished too late (the file system
+  // frozen, the process held by a debugger), when the waiting program may
+  // have been let in.
+  bool wroteInTime() { return !leased_ || !noticed() || inTime(Clock::now()); }
+
+  // A notice came: writing ends half the lease-break time after the lease
+  // was last known whole, by the smaller of the system's figures at the
+  // open and now (an administrator may have lowered it meanwhile).
+  bool inTime(Clock::time_point now) {
+    if (!noticeSeen_) breakTime_ = std::min(breakTime_, systemBreakTime());
+    noticeSeen_ = true;
+    return now - intactAt_ < breakTime_ / 2;
   }
 
 #if defined(VELKOR_ONE_STORE_OF_16)
-  // Stores the 16 bytes at buf over those at `offset` with one instruction,
-  // which neither a fault nor a signal can leave half done, even across pages.
-  enum class Store { kDone, kRefused, kFaulted, kUnmapped };
-  Store storeMapped(uint64_t offset, const uint8_t* buf) {
-    if (!mapWindow(offset)) return Store::kUnmapped;
-    uint8_t* const at = window_ + (offset - windowStart_);
-    switch (sigsetjmp(storeAbandoned, 0)) {
-      case 0:
-        break;
-      case SIGBUS:
-        storeUnderway = 0;
-        return Store::kFaulted;
-      default:
-        // A notice or a resume came before the store was known made: ask
-        // again. A store that may no longer be made counts if its bytes
-        // stand in the file already.
-        storeUnderway = 0;
-        if (writeMayGoOn()) return storeMapped(offset, buf);
-        uint8_t now[kStoreSize];
-        size_t got = 0;
-        return readAt(offset, now, kStoreSize, &got) && got == kStoreSize &&
-                       std::memcmp(now, buf, kStoreSize) == 0
-                   ? Store::kDone
-                   : Store::kRefused;
+  // Stores the 16 bytes at buf at `at`, in the mapping. False if the store
+  // faulted (SIGBUS).
+  bool storeMapped(uint8_t* at, const uint8_t* buf) {
+    // No signal mask is saved: SIGBUS's handler runs with SA_NODEFER and
+    // nothing else blocked (posix_process.cpp), so the jump out of it leaves
+    // the mask as it was.
+    if (sigsetjmp(storeFaulted, 0) != 0) {
+      storeUnderway = 0;
+      return false;
     }
     storeUnderway = 1;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (!writeMayGoOn()) {
-      storeUnderway = 0;
-      return Store::kRefused;
-    }
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf));
-    // The memory clobber keeps the store between the flag's two settings.
-    __asm__ volatile("movdqu %1, %0" : "=m"(*reinterpret_cast<__m128i*>(at)) : "x"(bytes) : "memory");
+    storeSixteenBytes(at, buf);
     storeUnderway = 0;
-    return Store::kDone;
+    return true;
   }
 
-  // Maps the window of the file that holds the 16 bytes at `offset`.
+  // Maps the window of the file that holds the 16 bytes at `offset`. False
+  // where the file cannot be mapped; it is then not asked again.
   bool mapWindow(uint64_t offset) {
-    if (window_ != nullptr && offset >= windowStart_ && offset - windowStart_ < kWindowSize) {
+    if (windowSize_ == 0) return false;
+    if (window_ != nullptr && offset >= windowStart_ && offset - windowStart_ < windowSize_) {
       return true;
     }
-    if (window_ != nullptr) ::munmap(window_, kWindowSize + kStoreSize);
-    // No notice yet: the lease is whole now.
-    const int64_t now = monotonicNanoseconds();
-    if (fileWanted.load(std::memory_order_relaxed) == 0) intactAt_ = now;
-    windowStart_ = offset & ~(kWindowSize - 1);
-    void* p = ::mmap(nullptr, kWindowSize + kStoreSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+    if (window_ != nullptr) ::munmap(window_, windowSize_ + kStoreSize);
+    windowStart_ = offset - offset % windowSize_;
+    // The window reaches 16 bytes past its end, so that a name that starts
+    // in it is stored whole.
+    void* p = ::mmap(nullptr, windowSize_ + kStoreSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
                      static_cast<off_t>(windowStart_));
     window_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    if (window_ == nullptr) windowSize_ = 0;
     return window_ != nullptr;
   }
 #endif
 
   int fd_;
   const bool leased_;
-  int64_t breakNanoseconds_ = 0;
-  int64_t intactAt_ = 0;  // when the lease was last known whole
+  uint64_t windowSize_;  // 0: names are written, not stored
+  Clock::duration breakTime_;
+  Clock::time_point intactAt_ = Clock::now();  // when the lease was last known whole
+  unsigned noticesAtOpen_;
+  bool noticeSeen_ = false;
+  bool late_ = false;  // a write was found finished too late: no other is made
   uint8_t* window_ = nullptr;
+#if defined(VELKOR_ONE_STORE_OF_16)
   uint64_t windowStart_ = 0;
+#endif
 };
 
 // True when the failed lock call met another holder's lock; any other
@@ -245,13 +311,11 @@ bool lockWholeFile(int fd) {
   return ::fcntl(fd, F_OFD_SETLK, &whole) == 0 || !heldByAnother(errno);
 }
 
-// Takes a write lease on the file where it holds every path to the data
-// (see posix_file.h); sets *leased if it did. Returns false only when
-// another program has the file open; a lease refused for any other reason
-// (a file the user does not own, say) leaves the file held by the locks.
+// Takes a write lease on the file (where it holds every path to the data);
+// sets *leased if it did. Returns false only when another program has the
+// file open; a lease refused for any other reason (a file the user does not
+// own, say) leaves the file held by the locks.
 bool leaseWholeFile(int fd, bool* leased) {
-  *leased = false;
-  if (!leaseHoldsEveryPath(fd)) return true;
   *leased = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
   return *leased || errno != EAGAIN;
 }
@@ -267,7 +331,8 @@ int aboveStandardStreams(int fd) {
 
 }  // namespace
 
-std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
+std::unique_ptr<PlatformFile> openPosixFile(const char* path, bool willWrite,
+                                            Clock::duration breakTime, uint64_t windowSize) {
   // O_NONBLOCK keeps a FIFO from blocking the open, and an open that
   // another program's lease would hold back fails at once instead of
   // waiting; the file type is checked right after, and only regular files
@@ -281,31 +346,34 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
   struct stat st;
   int flags;
   bool leased = false;
+  const FileSystemAllows allows = fileSystemAllows(fd);
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
       ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !lockWholeFile(fd) ||
-      !leaseWholeFile(fd, &leased)) {
+      (allows.lease && !leaseWholeFile(fd, &leased))) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<PlatformFile>(new PosixFile(fd, leased));
+  // A listing only needed to know that nobody else had the file open.
+  if (leased && !willWrite) leased = ::fcntl(fd, F_SETLEASE, F_UNLCK) != 0;
+  return std::unique_ptr<PlatformFile>(
+      new PosixFile(fd, leased, breakTime, allows.mapping ? windowSize : 0));
 }
 
-void noteLeaseSignal(int signal) {
-  if (signal == SIGIO) fileWanted.store(1, std::memory_order_relaxed);
-  if (storeUnderway) siglongjmp(storeAbandoned, signal);
+std::unique_ptr<PlatformFile> openPlatformFile(const char* path, bool willWrite) {
+  return openPosixFile(path, willWrite, Clock::duration::max(), kWindowSize);
 }
+
+void noteLeaseBreak() { leaseNotices.fetch_add(1, std::memory_order_relaxed); }
 
 void abandonMappedStore() {
-  if (storeUnderway) siglongjmp(storeAbandoned, SIGBUS);
+  if (storeUnderway) siglongjmp(storeFaulted, 1);
 }
 
 // The standard streams: descriptors, written to directly.
 
 bool standardStreamIsFile(StandardStream stream, const char* path) {
-  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
-  struct stat file, output;
-  return ::stat(path, &file) == 0 && ::fstat(fd, &output) == 0 &&
-         file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+  struct stat file;
+  return ::stat(path, &file) == 0 && PosixFile::isStandardStream(stream, file);
 }
 
 bool writeOutput(std::FILE* out, const char* bytes, size_t n) {

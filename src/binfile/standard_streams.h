@@ -13,7 +13,9 @@ enum class StandardStream { kOutput, kError };
 
 // True when the process's standard output or standard error (`stream`) is
 // the file at `path` itself (the same file, under whatever name), so that
-// nothing may be printed there. False when either cannot be identified.
+// nothing may be printed there. False when either cannot be identified. The
+// path is all there is before the file is open: once it is, the open file
+// is compared (PlatformFile::isStandardStream).
 bool standardStreamIsFile(StandardStream stream, const char* path);
 
 // Writes the n bytes at `bytes` to `out`, with as few requests to the

@@ -7,7 +7,6 @@
 #endif
 #include <windows.h>
 
-#include <cassert>
 #include <cstring>
 #include <string>
 
@@ -17,10 +16,6 @@
 
 namespace velkor {
 namespace {
-
-// What one ReadFile or WriteFile call can be asked to move; the walk's
-// transfers (a read buffer, a record) are far smaller.
-constexpr size_t kMaxTransfer = 0xffffffffu;
 
 // The offset of a transfer on a handle opened for plain, synchronous use
 // (the call still waits), in two halves so that offsets past 4 GiB work.
@@ -32,13 +27,52 @@ OVERLAPPED overlappedAt(uint64_t offset) {
   return at;
 }
 
+// Whether the files open at `a` and `b` have the same length and the same
+// times of the last write and change.
+bool sameLengthAndTimes(HANDLE a, HANDLE b) {
+  FILE_STANDARD_INFO aSize, bSize;
+  FILE_BASIC_INFO aTimes, bTimes;
+  return GetFileInformationByHandleEx(a, FileStandardInfo, &aSize, sizeof aSize) &&
+         GetFileInformationByHandleEx(b, FileStandardInfo, &bSize, sizeof bSize) &&
+         GetFileInformationByHandleEx(a, FileBasicInfo, &aTimes, sizeof aTimes) &&
+         GetFileInformationByHandleEx(b, FileBasicInfo, &bTimes, sizeof bTimes) &&
+         aSize.EndOfFile.QuadPart == bSize.EndOfFile.QuadPart &&
+         aTimes.LastWriteTime.QuadPart == bTimes.LastWriteTime.QuadPart &&
+         aTimes.ChangeTime.QuadPart == bTimes.ChangeTime.QuadPart;
+}
+
+// Whether the process's standard output or error (`stream`) is the file
+// open at `h`: the same volume and file id (the 128-bit id from Windows 8
+// on, else the older 64-bit index). Wine answers volume 0 for a file it
+// cannot place on a drive (a standard stream handed over from Linux, a file
+// on a file system mounted below a drive's folder), where a file of another
+// file system can have the same id (its inode number): there the length and
+// the times of the last write and change must agree too.
+bool isStandardStream(StandardStream stream, HANDLE h) {
+  HANDLE out =
+      GetStdHandle(stream == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK) return false;
+  FILE_ID_INFO outId, id;
+  BY_HANDLE_FILE_INFORMATION outInfo, info;
+  if (GetFileInformationByHandleEx(out, FileIdInfo, &outId, sizeof outId) &&
+      GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
+    return std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0 &&
+           (outId.VolumeSerialNumber == 0 || id.VolumeSerialNumber == 0
+                ? sameLengthAndTimes(out, h)
+                : outId.VolumeSerialNumber == id.VolumeSerialNumber);
+  }
+  return GetFileInformationByHandle(out, &outInfo) && GetFileInformationByHandle(h, &info) &&
+         info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
+         info.nFileIndexHigh == outInfo.nFileIndexHigh && info.nFileIndexLow == outInfo.nFileIndexLow;
+}
+
 class Win32File final : public PlatformFile {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
   ~Win32File() override { if (handle_ != INVALID_HANDLE_VALUE) close(); }
 
+  // Each n (a read buffer, a record) is far within what a DWORD counts.
   bool readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) override {
-    assert(n <= kMaxTransfer);
     size_t done = 0;
     while (done < n) {
       OVERLAPPED at = overlappedAt(offset + done);
@@ -58,7 +92,6 @@ class Win32File final : public PlatformFile {
   }
 
   bool writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) override {
-    assert(n <= kMaxTransfer);
     OVERLAPPED at = overlappedAt(offset);
     DWORD w = 0;
     BOOL ok = WriteFile(handle_, buf, static_cast<DWORD>(n), &w, &at);
@@ -71,6 +104,10 @@ class Win32File final : public PlatformFile {
     if (!GetFileSizeEx(handle_, &s) || s.QuadPart < 0) return false;
     *size = static_cast<uint64_t>(s.QuadPart);
     return true;
+  }
+
+  bool isStandardStream(StandardStream stream) override {
+    return velkor::isStandardStream(stream, handle_);
   }
 
   bool flush() override { return FlushFileBuffers(handle_) != 0; }
@@ -95,23 +132,9 @@ HANDLE openWide(const char* path, DWORD access, DWORD share) {
                      OPEN_EXISTING, 0, NULL);
 }
 
-// Whether the files open at `a` and `b` have the same length and the same
-// times of the last write and change.
-bool sameLengthAndTimes(HANDLE a, HANDLE b) {
-  FILE_STANDARD_INFO aSize, bSize;
-  FILE_BASIC_INFO aTimes, bTimes;
-  return GetFileInformationByHandleEx(a, FileStandardInfo, &aSize, sizeof aSize) &&
-         GetFileInformationByHandleEx(b, FileStandardInfo, &bSize, sizeof bSize) &&
-         GetFileInformationByHandleEx(a, FileBasicInfo, &aTimes, sizeof aTimes) &&
-         GetFileInformationByHandleEx(b, FileBasicInfo, &bTimes, sizeof bTimes) &&
-         aSize.EndOfFile.QuadPart == bSize.EndOfFile.QuadPart &&
-         aTimes.LastWriteTime.QuadPart == bTimes.LastWriteTime.QuadPart &&
-         aTimes.ChangeTime.QuadPart == bTimes.ChangeTime.QuadPart;
-}
-
 }  // namespace
 
-std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
+std::unique_ptr<PlatformFile> openPlatformFile(const char* path, bool) {
   // Share mode 0: while the handle is open nobody else may open the file,
   // and the open fails if somebody else has it open already.
   HANDLE h = openWide(path, GENERIC_READ | GENERIC_WRITE, 0);
@@ -126,31 +149,11 @@ std::unique_ptr<PlatformFile> openPlatformFile(const char* path) {
 }
 
 bool standardStreamIsFile(StandardStream stream, const char* path) {
-  HANDLE out =
-      GetStdHandle(stream == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_DISK) return false;
   // Asking for no access with every sharing allowed, the open succeeds even
   // while standard output (or anybody) holds the file.
   HANDLE h = openWide(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (h == INVALID_HANDLE_VALUE) return false;
-  // The same file has the same volume and file id (the 128-bit id from
-  // Windows 8 on, else the older 64-bit index). Wine answers volume 0 for a
-  // standard stream handed over from Linux, where a file of another file
-  // system can have the same id (its inode number): there the length and
-  // the times of the last write and change must agree too.
-  bool same = false;
-  FILE_ID_INFO outId, id;
-  BY_HANDLE_FILE_INFORMATION outInfo, info;
-  if (GetFileInformationByHandleEx(out, FileIdInfo, &outId, sizeof outId) &&
-      GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id)) {
-    same = std::memcmp(&outId.FileId, &id.FileId, sizeof id.FileId) == 0 &&
-           (outId.VolumeSerialNumber == id.VolumeSerialNumber ||
-            (outId.VolumeSerialNumber == 0 && sameLengthAndTimes(out, h)));
-  } else if (GetFileInformationByHandle(out, &outInfo) && GetFileInformationByHandle(h, &info)) {
-    same = info.dwVolumeSerialNumber == outInfo.dwVolumeSerialNumber &&
-           info.nFileIndexHigh == outInfo.nFileIndexHigh &&
-           info.nFileIndexLow == outInfo.nFileIndexLow;
-  }
+  const bool same = isStandardStream(stream, h);
   CloseHandle(h);
   return same;
 }

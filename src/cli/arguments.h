@@ -20,10 +20,12 @@ struct ProgramArguments {
   std::vector<std::string> storage;
 };
 
-// Reads the process's parameters from main's `argc` and `argv` (Windows
-// reads them again in their wide form, split alike, no wildcard expanded).
+// Reads the process's parameters as main receives them: bytes on POSIX;
+// on Windows the UTF-16 ones of wmain (mingw-w64's -municode), split by the
+// runtime with no wildcard expanded. Each platform has its own.
 // REQUIRES: called once, from main, before anything is printed.
 void readArguments(int argc, char** argv, ProgramArguments* args);
+void readArguments(int argc, wchar_t** argv, ProgramArguments* args);
 
 }  // namespace velkor
 

@@ -23,7 +23,7 @@ bool stopsTheRun(int signal) {
     case SIGKILL: case SIGSTOP:                                  // cannot be caught
     case SIGTSTP: case SIGTTIN: case SIGTTOU:                    // stop the process
     case SIGCHLD: case SIGURG: case SIGWINCH: case SIGCONT:      // ignored by default
-    case SIGPIPE: case SIGXFSZ: case SIGIO:                      // handled on their own
+    case SIGPIPE: case SIGXFSZ:                                  // handled on their own
       return false;
     default:
       return true;
@@ -56,9 +56,11 @@ void endBy(int signal) {
   raise(signal);
 }
 
+// A signal is the system's own when si_code > 0; kill(), sigqueue() and
+// the like give 0 or less.
 extern "C" void onSignal(int signal, siginfo_t* info, void*) {
-  if (signal == SIGIO || signal == SIGCONT) {
-    noteLeaseSignal(signal);
+  if (signal == SIGIO && info->si_code > 0) {
+    noteLeaseBreak();  // a lease's notice; a SIGIO that a program sends stops the run
     return;
   }
   if (isFault(signal) && info->si_code > 0) {
@@ -91,25 +93,28 @@ void prepareProcess() {
   stop.sa_sigaction = onSignal;
   stop.sa_flags = SA_SIGINFO | SA_RESTART;
   sigfillset(&stop.sa_mask);
-  // The lease's notices and faults may leave their handler by a jump (an
-  // abandoned store): they hold nothing back that the jump would keep held.
-  struct sigaction prompt = stop;
-  prompt.sa_flags |= SA_NODEFER;
-  sigemptyset(&prompt.sa_mask);
-  sigset_t notices;
-  sigemptyset(&notices);
+  // A fault may leave its handler by a jump (a store into the mapping that
+  // faulted): it holds nothing back that the jump would keep held.
+  struct sigaction fault = stop;
+  fault.sa_flags |= SA_NODEFER;
+  sigemptyset(&fault.sa_mask);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
   for (int signal = 1; signal < NSIG; ++signal) {
-    const bool notice = signal == SIGIO || signal == SIGCONT;
-    if (!notice && !stopsTheRun(signal)) continue;
-    // A signal ignored on entry stays ignored (nohup, a background job).
+    if (!stopsTheRun(signal)) continue;
+    // A signal ignored on entry stays ignored (nohup, a background job);
+    // the lease's notice never is.
     struct sigaction current;
-    if (!notice && sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    if (signal != SIGIO && sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      continue;
+    }
     // Numbers the C library keeps for itself are refused here.
-    sigaction(signal, notice || isFault(signal) ? &prompt : &stop, nullptr);
-    if (notice || isFault(signal)) sigaddset(&notices, signal);
+    sigaction(signal, isFault(signal) ? &fault : &stop, nullptr);
+    if (signal == SIGIO || isFault(signal)) sigaddset(&unblocked, signal);
   }
-  // They must arrive whatever mask the process was started with.
-  sigprocmask(SIG_UNBLOCK, &notices, nullptr);
+  // The notice and the faults must arrive whatever mask the process was
+  // started with.
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
   // Standard output is not buffered by the C library: a listing hands over
   // its lines a large buffer at a time, and every other message goes out
   // whole, one write each; a second buffer would only copy them once more.

@@ -13,16 +13,6 @@
 #include "binfile/wide_text.h"
 #include "cli/arguments.h"
 
-// The runtime's own splitting of the wide command line, the one it uses for
-// main's parameters; 0 for `expand` keeps wildcards as typed.
-extern "C" {
-struct VelkorStartupInfo {
-  int newMode;
-};
-__declspec(dllimport) int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
-                                                 int expand, VelkorStartupInfo* info);
-}
-
 namespace velkor {
 namespace {
 
@@ -67,33 +57,26 @@ std::string shown(const wchar_t* wide) {
 
 }  // namespace
 
-void readArguments(int argc, char** argv, ProgramArguments* args) {
-  int wideCount = 0;
-  wchar_t** wide = nullptr;
-  wchar_t** env = nullptr;
-  VelkorStartupInfo info = {0};
-  if (__wgetmainargs(&wideCount, &wide, &env, 0, &info) < 0 || wide == nullptr) {
-    // Not expected; the narrow parameters are the only ones there are.
-    args->argv.assign(argv, argv + argc);
-    args->shownPath = argc > 1 ? argv[1] : "";
-    return;
-  }
+void readArguments(int argc, wchar_t** argv, ProgramArguments* args) {
   // Sized first, so that the strings argv points into never move.
-  args->storage.resize(static_cast<size_t>(wideCount));
+  args->storage.resize(static_cast<size_t>(argc));
   args->argv.clear();
-  for (int i = 0; i < wideCount; ++i) {
-    const wchar_t* w = wide[i];
+  for (int i = 0; i < argc; ++i) {
+    const wchar_t* w = argv[i];
     std::string& s = args->storage[static_cast<size_t>(i)];
     bool exact = true;
     if (i <= 1) {
       static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
       s = narrowFromWide(reinterpret_cast<const char16_t*>(w), std::wcslen(w));
     } else {
-      exact = exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
+      // U+FFFD stands for a character lost before the program saw it (bytes
+      // that were no text of the console's code page): no name holds it.
+      exact = std::wcschr(w, 0xfffd) == nullptr &&
+              exactIn(GetACP(), w, static_cast<int>(std::wcslen(w)), &s);
     }
     args->argv.push_back(exact ? s.c_str() : nullptr);
   }
-  args->shownPath = wideCount > 1 ? shown(wide[1]) : "";
+  args->shownPath = argc > 1 ? shown(argv[1]) : "";
 }
 
 }  // namespace velkor

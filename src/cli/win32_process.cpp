@@ -12,7 +12,7 @@
 #include "cli/process.h"
 
 // Console start-up of the Windows program. The mingw-w64 runtime reads this
-// flag before main: 0 makes it split the command line into arguments
+// flag before wmain: 0 makes it split the command line into arguments
 // without expanding wildcards, so "*.bin" reaches the tool as typed.
 extern "C" {
 int _dowildcard = 0;
@@ -29,24 +29,18 @@ std::atomic<int> stopEvent{0};
 constexpr UINT kInterruptedExitCode = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
 // Runs on a thread the system starts for the event. The first Ctrl-C or
-// Ctrl-Break, or the console's closing, logoff or shutdown, asks the walk to
-// stop and keeps this thread here (the event handled, so the process is not
-// ended under the run) until endProcess ends the process after the record,
-// the flush and the count (or the system does, once its time for the last
-// three is out). A second Ctrl-C or Ctrl-Break is left to the system's own
-// handler, which ends the process at once.
+// Ctrl-Break asks the walk to stop and returns: the process ends after the
+// record, the flush and the count (endProcess). Another one while the run
+// stops (only output that nobody takes can keep it so long) ends the
+// process at once, as the system's handler would (wine's ends with 0). The
+// console's closing asks the same stop and keeps this thread here, as the
+// system ends the process once the handler returns (or its time is out).
 BOOL WINAPI onConsoleControl(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT: case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT: case CTRL_LOGOFF_EVENT: case CTRL_SHUTDOWN_EVENT:
-      break;
-    default:
-      return FALSE;
-  }
-  if (stopEvent.exchange(1) != 0 && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)) {
-    return FALSE;
-  }
-  Sleep(INFINITE);
+  const bool closing = event == CTRL_CLOSE_EVENT;
+  if (!closing && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  // Not ExitProcess, whose runtime exit could wait for the output's lock.
+  if (stopEvent.exchange(1) && !closing) TerminateProcess(GetCurrentProcess(), kInterruptedExitCode);
+  if (closing) Sleep(INFINITE);  // never returns
   return TRUE;
 }
 

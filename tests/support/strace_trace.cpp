@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -14,12 +17,14 @@ std::string straceUnusable(const std::string& command) {
   return "system call fault injection needs Linux";
 #else
   if (std::system("command -v strace >/dev/null 2>&1") != 0) return "strace is not installed";
-  // The program's first exec, as strace saw it succeed.
+  // The program's first exec, as strace saw it succeed, whatever its status.
   const ScratchDir dir;
   const std::string trace = dir.path("probe");
-  std::system(("strace -f -qq -e trace=execve -o " + shellQuote(trace) + " " + command +
-               " </dev/null >/dev/null 2>&1")
-                  .c_str());
+  if (std::system(("strace -f -qq -e trace=execve -o " + shellQuote(trace) + " " + command +
+                   " </dev/null >/dev/null 2>&1")
+                      .c_str()) == -1) {
+    return "no shell to start strace";
+  }
   for (const TracedCall& call : tracedCalls(readText(trace))) {
     if (call.name == "execve" && call.line.find(") = 0") != std::string::npos) return "";
   }
@@ -44,6 +49,33 @@ std::vector<TracedCall> tracedCalls(const std::string& trace) {
     calls.push_back({name, line, ++seen[pid + " " + name]});
   }
   return calls;
+}
+
+TracedCall findCall(const std::string& trace, const std::string& which, int when) {
+  std::vector<TracedCall> picked;
+  for (const TracedCall& call : tracedCalls(trace)) {
+    if (std::regex_search(call.line, std::regex(which))) picked.push_back(call);
+  }
+  if (when == -1) when = static_cast<int>(picked.size());
+  return when >= 1 && when <= static_cast<int>(picked.size()) ? picked[when - 1] : TracedCall{};
+}
+
+std::string faultRowDiffers(const FaultRow& row, const std::string& bin, const TracedRun& run) {
+  if (row.call.name.empty()) return "the run makes no such call";
+  const TestFile file = makeTestFile();
+  writeFile(bin, file.bytes);
+  std::istringstream words(row.options.empty() ? "-e trace=" + row.call.name : row.options);
+  std::vector<std::string> options(std::istream_iterator<std::string>(words), {});
+  options.insert(options.end(), {"-e", "inject=" + row.call.name + ":" + row.inject + ":when=" +
+                                           std::to_string(row.call.when)});
+  const std::pair<int, std::string> got = run(row.rename, options);
+  std::vector<uint8_t> expected = file.bytes;
+  for (int i = 0; i < row.renamed && i < 5; ++i) std::memcpy(&expected[file.matchNames[i]], "stone", 6);
+  std::string differs;
+  if (got.first != row.status) differs += "status " + std::to_string(got.first) + "; ";
+  if (got.second != row.out) differs += "output \"" + got.second + "\"; ";
+  if (readFile(bin) != expected) differs += "the file's bytes afterwards";
+  return differs;
 }
 
 }  // namespace velkor

@@ -31,16 +31,20 @@ FaultyFile::~FaultyFile() {
   if (open_) close();
 }
 
-bool FaultyFile::fails(char kind) {
+bool FaultyFile::fails(char kind, size_t* moves) {
   state_->kinds.push_back(kind);
-  return state_->operations() == state_->fault.at;
+  const Fault& f = state_->fault;
+  const int64_t n = state_->operations();
+  if (n == f.stopAt) state_->stopAsked = 1;
+  if (moves) *moves = n == f.at ? f.moves : f.thenMoves;
+  return n == f.at || n == f.thenAt;
 }
 
 bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
   *got = 0;
-  if (fails('r')) {
-    const size_t kept = std::min(n, state_->fault.readKeeps);
-    if (kept > 0) inner_->readAt(offset, buf, kept, got);
+  size_t kept;
+  if (fails('r', &kept)) {
+    if (kept > 0) inner_->readAt(offset, buf, std::min(n, kept), got);
     return false;
   }
   const bool ok = inner_->readAt(offset, buf, n, got);
@@ -49,15 +53,14 @@ bool FaultyFile::readAt(uint64_t offset, uint8_t* buf, size_t n, size_t* got) {
 }
 
 bool FaultyFile::writeAt(uint64_t offset, const uint8_t* buf, size_t n, size_t* written) {
-  state_->writeLog.push_back({offset, n});
-  const Fault& fault = state_->fault;
-  const bool repairCut = fault.repairAccepts > 0 && fault.at > 0 && state_->operations() == fault.at;
-  const bool failing = fails('w') || repairCut;
+  size_t moves;
+  const bool failing = fails('w', &moves);
+  const size_t passed = failing ? std::min(n, moves) : n;
   *written = 0;
-  const size_t passed = !failing ? n : std::min(n, repairCut ? fault.repairAccepts : fault.writeAccepts);
-  const bool ok = passed == 0 || inner_->writeAt(offset, buf, passed, written);
+  const bool ok = (passed == 0 || inner_->writeAt(offset, buf, passed, written)) && !failing;
+  state_->writeLog.push_back({offset, n, *written, ok});
   if (*written > 0) state_->writtenSinceFlush = true;
-  return ok && !failing;
+  return ok;
 }
 
 bool FaultyFile::size(uint64_t* size) {

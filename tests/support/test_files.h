@@ -1,9 +1,11 @@
 // Files for tests and fuzzing: a plain file held in memory, and one wrapper
-// around any file, in memory or real, that fails its Nth operation and
-// records what was done to it. The tool's own code never knows of either.
+// around any file, in memory or real, that fails its Nth operations, lies
+// about its length, asks the run to stop, and records what was done to it.
+// The tool's own code never knows of either.
 #ifndef VELKOR_TESTS_SUPPORT_TEST_FILES_H_
 #define VELKOR_TESTS_SUPPORT_TEST_FILES_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,27 +16,29 @@
 
 namespace velkor {
 
-// One whole-record write as the wrapper saw it asked.
+// One write as the wrapper saw it asked, and what came of it.
 struct WriteRequest {
   uint64_t offset;
   size_t length;
+  size_t passed = 0;  // bytes the file took
+  bool ok = false;
 };
 
-// What the wrapper does wrong. Operations (readAt, writeAt, size, flush)
-// are numbered from 1 in the order they are called; the one numbered `at`
-// fails (0: none fails).
+// What goes wrong in a run. The wrapper's operations (readAt, writeAt,
+// size, flush) are numbered from 1 in the order they are called.
 struct Fault {
-  int64_t at = 0;
-  size_t writeAccepts = 0;  // a failing write still passes these on (capped at its size)
-  size_t readKeeps = 0;     // a failing read still reads these first (capped at its size)
+  int64_t at = 0;    // this operation fails (0: none)
+  size_t moves = 0;  // a failing read still reads, a failing write still passes on, this many bytes first
   // size() says the file is this much longer than it is, as when another
   // program cut it short after the run learned its length (negative: this
   // much shorter, as when it cuts it short now), from operation sizeFrom on.
   int64_t sizeSaysMore = 0;
   int64_t sizeFrom = 0;
-  // The write right after the failing one, its repair, passes only these on,
-  // and fails (0: it does not).
-  size_t repairAccepts = 0;
+  // A second operation that fails, moving thenMoves bytes (right after a failing write: its repair).
+  int64_t thenAt = 0;
+  size_t thenMoves = 0;
+  int64_t stopAt = 0;        // at this operation the process asks the run to stop
+  bool outputFails = false;  // standard output takes nothing (/dev/full)
 };
 
 // Shared between a test and its file, so that it outlives the file.
@@ -48,6 +52,7 @@ struct FileState {
   std::string kinds;  // one letter per operation: r(ead) w(rite) z (size) f(lush)
   std::vector<WriteRequest> writeLog;
   int64_t flushes = 0;
+  std::atomic<int> stopAsked{0};  // the run's stop request
   int64_t closes = 0;
   uint64_t bytesRead = 0;
   bool writtenSinceFlush = false;
@@ -71,8 +76,8 @@ class MemoryFile final : public PlatformFile {
   std::shared_ptr<std::vector<uint8_t>> data_;
 };
 
-// Wraps a file, does wrong as state->fault says, and logs every operation
-// in `state`.
+// Wraps a file, does wrong as state->fault says (all but the output), and
+// logs every operation in `state`.
 class FaultyFile final : public PlatformFile {
  public:
   FaultyFile(std::unique_ptr<PlatformFile> inner, std::shared_ptr<FileState> state)
@@ -87,7 +92,8 @@ class FaultyFile final : public PlatformFile {
   bool close() override;
 
  private:
-  bool fails(char kind);
+  // Logs the operation; true if it is to fail, moving *moves bytes first.
+  bool fails(char kind, size_t* moves = nullptr);
 
   std::unique_ptr<PlatformFile> inner_;
   std::shared_ptr<FileState> state_;

@@ -146,10 +146,14 @@ RunOutcome runOn(std::unique_ptr<PlatformFile> inner, const RunRequest& request,
   RunOutcome outcome;
   outcome.state = std::move(state);
   outcome.state->fault = fault;
+  RunRequest asked = request;
+  if (fault.stopAt > 0) asked.stopRequested = &outcome.state->stopAsked;
   CapturedOutput out;
+  using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+  File full(fault.outputFails ? std::fopen("/dev/full", "w") : nullptr, std::fclose);
   outcome.status = runTool(
-      request, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
-      out.stream());
+      asked, std::unique_ptr<PlatformFile>(new FaultyFile(std::move(inner), outcome.state)),
+      full ? full.get() : out.stream());
   outcome.output = out.text();
   return outcome;
 }
@@ -171,7 +175,7 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
   ScratchDir dir;
   const std::string path = dir.path("t.bin");
   writeFile(path, bytes);
-  std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str());
+  std::unique_ptr<PlatformFile> real = openPlatformFile(path.c_str(), request.mode == RunMode::kRename);
   if (!real) throw std::runtime_error("cannot open " + path);
   // The request's path is only printed: the messages read as for kTestPath.
   RunOutcome outcome = runOn(std::move(real), request, fault, std::make_shared<FileState>());
@@ -184,7 +188,7 @@ TestFile makeTestFile() {
   BinWriter w(&f.bytes);
   auto texture = [&](const char* name) {
     // The name field follows the type word and the lead word.
-    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(w.offset() + 8);
+    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
     w.texture(name);
   };
   w.prologue(0);
