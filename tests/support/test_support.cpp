@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -37,6 +39,13 @@ std::string shellQuote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
+}
+
+std::string stopLine(uint64_t offset, int64_t unknownType) {
+  char line[80];
+  if (unknownType < 0) std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n", offset);
+  else std::snprintf(line, sizeof line, "Found unknown %" PRIx64 " block at %" PRIx64 ", leaving\n", unknownType, offset);
+  return line;
 }
 
 std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {

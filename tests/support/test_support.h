@@ -29,6 +29,10 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // `s` as one word for sh, whatever it holds.
 std::string shellQuote(const std::string& s);
 
+// The line of a walk that stops at `offset`: at an unknown block of type
+// `unknownType`, or (-1) at an incomplete one.
+std::string stopLine(uint64_t offset, int64_t unknownType = -1);
+
 // A file made by `fill` in memory.
 std::vector<uint8_t> binOf(void (*fill)(BinWriter&));
 
