@@ -16,7 +16,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -75,9 +74,8 @@ class EndToEnd : public testing::Test {
 
   // Runs `command` by sh in the scratch folder, standard output and error
   // into .stdout and .stderr there (unless the command redirects them),
-  // standard input empty. Returns the wait status.
+  // standard input empty. Returns its exit status (-signal: ended by one).
   int shell(const std::string& command, const Start& how = {}) {
-    const std::string cmd = "cd " + shellQuote(dir_) + " && " + command;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return -1;
     std::unique_ptr<OtherProcess> reader;
@@ -93,32 +91,20 @@ class EndToEnd : public testing::Test {
         return true;
       });
     }
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
+    const pid_t pid = startProgram({"/bin/sh", "-c", command}, dir_, path(".stdout"), path(".stderr"),
+                                   how.output >= Output::kBrokenPipe ? pipeEnds[1] : -1, [&] {
       signal(SIGPIPE, SIG_DFL);  // as a shell starts it
       close(pipeEnds[0]);        // the reader is gone before the tool starts
-      const int out = open(path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(path(".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = open("/dev/null", O_RDONLY);
-      const struct rlimit limit = {how.fileSizeLimit, how.fileSizeLimit};
-      if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0 ||
-          dup2(how.output >= Output::kBrokenPipe ? pipeEnds[1] : out, 1) < 0 ||
-          (how.fileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
-          (how.asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 ||
-                            setuid(kNobody) != 0))) {
-        _exit(99);
-      }
       if (how.output == Output::kClosed) close(1);
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(98);
-    }
+      const struct rlimit limit = {how.fileSizeLimit, how.fileSizeLimit};
+      return (how.fileSizeLimit == 0 || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
+             (!how.asNobody || (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0));
+    });
     close(pipeEnds[0]);
     close(pipeEnds[1]);
-    int w = -1;
-    if (pid <= 0 || waitpid(pid, &w, 0) != pid) w = -1;
+    const int status = pid > 0 ? exitStatus(pid) : -1000;
     reader.reset();  // once it has copied every byte
-    return w;
+    return status;
   }
 
   // Runs the tool in the scratch folder, so that names are given as typed.
@@ -126,8 +112,7 @@ class EndToEnd : public testing::Test {
     std::string cmd = toolCommand();
     for (const std::string& a : args) cmd += " " + shellQuote(a);
     Result r;
-    const int w = shell(cmd, how);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    r.status = shell(cmd, how);
     r.out = text(".stdout");
     r.err = text(".stderr");
     return r;
@@ -461,9 +446,8 @@ TEST_F(EndToEnd, ShellLimitsAndRedirections) {
     const std::vector<uint8_t>& file = row.file ? *row.file : fifty;
     writeFile(path("a.bin"), file);
     ASSERT_EQ(chmod(path("a.bin").c_str(), 0666), 0);
-    const int status = shell(row.command, row.how);
     // A shell gives 128 + the signal's number for a command a signal ended.
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << "wait status " << status;
+    EXPECT_EQ(shell(row.command, row.how), row.status);
     EXPECT_TRUE(text(".stdout") == row.out) << "output differs";
     EXPECT_EQ(text(".stderr"), row.err);
     std::vector<uint8_t> expected = file;

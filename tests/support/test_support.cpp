@@ -126,6 +126,30 @@ std::string OtherProcess::word() {
   return got;
 }
 
+pid_t startProgram(std::vector<std::string> argv, const std::string& dir, const std::string& out,
+                   const std::string& err, int outFd, const std::function<bool()>& setup) {
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int in = open("/dev/null", O_RDONLY), outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+            errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || outFile < 0 || errFile < 0 || dup2(in, 0) < 0 || dup2(outFd < 0 ? outFile : outFd, 1) < 0 ||
+      dup2(errFile, 2) < 0 || chdir(dir.c_str()) != 0 || (setup && !setup())) {
+    _exit(99);
+  }
+  execvp(args[0], args.data());
+  _exit(98);
+}
+
+int exitStatus(pid_t pid) {
+  int w = 0;
+  if (waitpid(pid, &w, 0) != pid) return -1000;
+  return WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
+}
+
 bool leaseOnFilePossible(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR);
   bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;

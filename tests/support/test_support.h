@@ -91,6 +91,16 @@ class OtherProcess {
   int release_ = -1;
 };
 
+// Starts argv (argv[0] found on the PATH) in `dir`, standard input empty,
+// output and error into the files `out` and `err` (output to the
+// descriptor outFd instead, if given); `setup` runs in the new process just
+// before, and gives the start up when it returns false. Returns the PID.
+pid_t startProgram(std::vector<std::string> argv, const std::string& dir, const std::string& out,
+                   const std::string& err, int outFd = -1, const std::function<bool()>& setup = {});
+// The exit status of the process `pid` once it ends: -signal for one that a
+// signal ended, -1000 if it cannot be waited for.
+int exitStatus(pid_t pid);
+
 // True when this process may take a write lease on the file at `path`
 // (leases enabled, a file system that has them, the user owns the file).
 bool leaseOnFilePossible(const std::string& path);

@@ -37,35 +37,13 @@ std::string env(const char* name) {
 }
 
 // Starts `before... wine program args...` in `dir`, no shell, with standard
-// output into outPath (or `out`, if given), error into outPath.err, and
-// standard input `in` (-1: /dev/null).
+// output into outPath (or `out`, if given) and error into outPath.err.
 pid_t startUnderWine(const std::string& dir, const std::string& program,
                      const std::vector<std::string>& args, const std::string& outPath,
-                     int in = -1, int out = -1, const std::vector<std::string>& before = {}) {
-  std::vector<std::string> argv = before;
-  argv.push_back(env("VELKOR_WINE"));
-  argv.push_back(program);
+                     int out = -1, std::vector<std::string> argv = {}) {
+  argv.insert(argv.end(), {env("VELKOR_WINE"), program});
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(&a[0]);
-  cargv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (in < 0) in = open("/dev/null", O_RDONLY);
-  if (out < 0) out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int err = open((outPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0 || dup2(in, 0) < 0 ||
-      dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-    _exit(126);
-  }
-  execvp(cargv[0], cargv.data());
-  _exit(127);
-}
-
-int waitStatus(pid_t pid) {
-  int w = 0;
-  if (waitpid(pid, &w, 0) != pid) return -1;
-  return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+  return startProgram(argv, dir, outPath, outPath + ".err", out);
 }
 
 struct Result {
@@ -93,7 +71,7 @@ class WindowsProgram : public testing::Test {
   Result run(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::string>& before = {}) {
     Result r;
-    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, -1, before));
+    r.status = exitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, before));
     r.out = readText(top_ + "/out");
     return r;
   }
@@ -343,7 +321,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   // the file's, and the run ends as Ctrl-C ends a program
   // (STATUS_CONTROL_C_EXIT, low byte 0x3a) before its last record.
   writeFile(bin, file.bytes);
-  const pid_t strace = startUnderWine(dir_, env("VELKOR_EXE"), renameArgs, top_ + "/out", -1, -1,
+  const pid_t strace = startUnderWine(dir_, env("VELKOR_EXE"), renameArgs, top_ + "/out", -1,
                                       {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e",
                                        "inject=pwrite64:delay_enter=1000000:when=1+"});
   for (int i = 0; i < 1000 && readFile(bin) == file.bytes; ++i) {
@@ -354,7 +332,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   pid_t program = 0;
   children >> program;
   EXPECT_TRUE(program > 0 && kill(program, SIGINT) == 0) << "no program under strace";
-  EXPECT_EQ(waitStatus(strace), 0x3a);
+  EXPECT_EQ(exitStatus(strace), 0x3a);
   int count = 0;
   EXPECT_EQ(std::sscanf(readText(top_ + "/out").c_str(), "Renamed %d blocks\r\n", &count), 1);
   EXPECT_TRUE(count >= 1 && count < 5) << count;
@@ -373,7 +351,7 @@ TEST_F(WindowsProgram, SecondCtrlCEndsTheProgramAtOnce) {
   }));
   int unread[2];
   ASSERT_EQ(pipe2(unread, O_CLOEXEC), 0);
-  const pid_t program = startUnderWine(dir_, env("VELKOR_EXE"), {"a.bin"}, top_ + "/out", -1, unread[1]);
+  const pid_t program = startUnderWine(dir_, env("VELKOR_EXE"), {"a.bin"}, top_ + "/out", unread[1]);
   close(unread[1]);
   char first;  // once output comes, the handler is set, and the pipe can never take it all
   EXPECT_EQ(read(unread[0], &first, 1), 1);
