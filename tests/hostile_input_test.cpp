@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -51,18 +52,10 @@ TEST(HostileInput, CountsBeyondTheFile) {
     w.word(c.type).word(c.count).word(1).word(2).word(3).word(4).texture("b").endBlock();
     for (const RunRequest& request : {listRequest(), renameRequest("a", "z")}) {
       RunOutcome r = runOnBytes(file, request);
-      std::string expected = c.output;
-      if (request.mode == RunMode::kRename) {
-        // Only the report differs: the first texture is renamed if reached.
-        std::string rest;
-        for (size_t at = 0; at < expected.size();) {
-          size_t end = expected.find('\n', at) + 1;
-          if (expected.compare(at, 15, "Found texture: ") != 0) rest += expected.substr(at, end - at);
-          at = end;
-        }
-        expected = rest + (c.output == notValid ? "" : "Renamed 1 blocks\n");
-      }
-      EXPECT_EQ(r.output, expected);
+      // Only the report differs: the first texture is renamed if reached.
+      EXPECT_EQ(r.output, request.mode == RunMode::kList ? c.output
+                          : std::regex_replace(c.output, std::regex("Found texture: .*\n"), "") +
+                                (c.output == notValid ? "" : "Renamed 1 blocks\n"));
       EXPECT_EQ(r.status, c.status);
       EXPECT_EQ(r.state->data.size(), file.size());
       // The file is read once, in one piece, and the walk ends there: no

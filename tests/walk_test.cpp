@@ -73,12 +73,6 @@ struct Scenario {
   Fault fault = {};  // of the in-memory file
 };
 
-std::vector<uint8_t> withVersion(uint32_t version) {
-  std::vector<uint8_t> b;
-  BinWriter(&b).prologue(0, version).texture("abc").endBlock();
-  return b;
-}
-
 std::vector<Scenario> scenarios() {
   const auto twoAbc = binOf([](BinWriter& w) { w.prologue(0).texture("abc").texture("abd").texture("abc").endBlock(); });
   const std::vector<uint8_t> twoNoEnd = binOf([](BinWriter& w) { w.prologue(0).texture("a").texture("b"); });
@@ -100,8 +94,10 @@ std::vector<Scenario> scenarios() {
       {"end first, list", binOf([](BinWriter& w) { w.prologue(3).endBlock(); }), listRequest(), "", 0},
       {"end first, rename", binOf([](BinWriter& w) { w.prologue(3).endBlock(); }),
        renameRequest("a", "b"), "Renamed 0 blocks\n", 0},
-      {"version 21", withVersion(21), listRequest(), "t.bin is not a valid BIN file\n", 1},
-      {"version 0x14000000", withVersion(0x14000000), listRequest(), "t.bin is not a valid BIN file\n", 1},
+      {"version 21", binOf([](BinWriter& w) { w.prologue(0, 21).texture("abc").endBlock(); }), listRequest(),
+       "t.bin is not a valid BIN file\n", 1},
+      {"version 0x14000000", binOf([](BinWriter& w) { w.prologue(0, 0x14000000).texture("abc").endBlock(); }),
+       listRequest(), "t.bin is not a valid BIN file\n", 1},
       {"three bytes", {0x14, 0, 0}, renameRequest("a", "b"), "t.bin is not a valid BIN file\n", 1},
       {"the prologue alone", binOf([](BinWriter& w) { w.prologue(0); }), listRequest(),
        "Found incomplete block at 14, leaving\n", 1},

@@ -164,9 +164,7 @@ TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
 // A file whose only texture is `name`.
 std::vector<uint8_t> oneTexture(const std::string& name) {
   std::vector<uint8_t> bytes;
-  BinWriter w(&bytes);
-  w.prologue(0).texture(name).endBlock();
-  w.finish();
+  BinWriter(&bytes).prologue(0).texture(name).endBlock();
   return bytes;
 }
 
