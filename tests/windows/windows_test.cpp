@@ -36,16 +36,6 @@ std::string env(const char* name) {
   return v ? v : "";
 }
 
-// Starts `before... wine program args...` in `dir`, no shell, with standard
-// output into outPath (or `out`, if given) and error into outPath.err.
-pid_t startUnderWine(const std::string& dir, const std::string& program,
-                     const std::vector<std::string>& args, const std::string& outPath,
-                     int out = -1, std::vector<std::string> argv = {}) {
-  argv.insert(argv.end(), {env("VELKOR_WINE"), program});
-  argv.insert(argv.end(), args.begin(), args.end());
-  return startProgram(argv, dir, outPath, outPath + ".err", out);
-}
-
 struct Result {
   int status = -1;
   std::string out;  // exactly as written: CR LF line ends
@@ -57,21 +47,23 @@ class WindowsProgram : public testing::Test {
     for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_SHIPPED_EXE", "VELKOR_HELPER_EXE"}) {
       ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
     }
-    scratch_ = std::make_unique<ScratchDir>();
-    top_ = scratch_->path();
-    // The programs run in dir_, which holds nothing but the test's files
-    // (wildcards would match anything else); their output goes beside it.
-    dir_ = top_ + "/run";
     ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
   }
-  void TearDown() override { scratch_.reset(); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
+  // Starts `before... wine program args...` in dir_, no shell, with standard
+  // output into top_/out (or `out`, if given) and error into top_/out.err.
+  pid_t start(const std::string& program, const std::vector<std::string>& args, int out = -1,
+              std::vector<std::string> before = {}) {
+    before.insert(before.end(), {env("VELKOR_WINE"), program});
+    before.insert(before.end(), args.begin(), args.end());
+    return startProgram(before, dir_, top_ + "/out", top_ + "/out.err", out);
+  }
   Result run(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::string>& before = {}) {
     Result r;
-    r.status = exitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, before));
+    r.status = exitStatus(start(program, args, -1, before));
     r.out = readText(top_ + "/out");
     return r;
   }
@@ -94,9 +86,10 @@ class WindowsProgram : public testing::Test {
     return in;
   }
 
-  std::unique_ptr<ScratchDir> scratch_;
-  std::string top_;
-  std::string dir_;
+  const ScratchDir scratch_;
+  // The programs run in dir_, which holds nothing but the test's files
+  // (wildcards would match anything else); their output goes beside it.
+  const std::string top_ = scratch_.path(), dir_ = top_ + "/run";
 };
 
 TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
@@ -319,7 +312,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   // the file's, and the run ends as Ctrl-C ends a program
   // (STATUS_CONTROL_C_EXIT, low byte 0x3a) before its last record.
   writeFile(bin, file.bytes);
-  const pid_t strace = startUnderWine(dir_, env("VELKOR_EXE"), renameArgs, top_ + "/out", -1,
+  const pid_t strace = start(env("VELKOR_EXE"), renameArgs, -1,
                                       {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e",
                                        "inject=pwrite64:delay_enter=1000000:when=1+"});
   for (int i = 0; i < 1000 && readFile(bin) == file.bytes; ++i) {
@@ -349,7 +342,7 @@ TEST_F(WindowsProgram, SecondCtrlCEndsTheProgramAtOnce) {
   }));
   int unread[2];
   ASSERT_EQ(pipe2(unread, O_CLOEXEC), 0);
-  const pid_t program = startUnderWine(dir_, env("VELKOR_EXE"), {"a.bin"}, top_ + "/out", unread[1]);
+  const pid_t program = start(env("VELKOR_EXE"), {"a.bin"}, unread[1]);
   close(unread[1]);
   char first;  // once output comes, the handler is set, and the pipe can never take it all
   EXPECT_EQ(read(unread[0], &first, 1), 1);
