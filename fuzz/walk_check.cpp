@@ -176,9 +176,8 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
 
   // The lines of the textures, in order; only whole lines may be printed.
   std::vector<std::string> lines;
-  for (uint64_t field : ref.nameFields) lines.push_back("Found texture: " + nameAt(c.file, field) + "\n");
   std::string expected;
-  for (const std::string& line : lines) expected += line;
+  for (uint64_t field : ref.nameFields) expected += lines.emplace_back("Found texture: " + nameAt(c.file, field) + "\n");
   expected += stopLine(ref, c.path);
 
   if (!run.disturbed) {

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -286,13 +287,10 @@ TEST_F(EndToEnd, OffsetsPastFourGiB) {
   Result renamed = run({"big.bin", "far", "farther"});
   EXPECT_EQ(renamed.out, "Found unknown f block at 11e1a3068, leaving\nRenamed 1 blocks\n");
   std::ifstream in(path("big.bin"), std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(farName));
   char name[8] = {};
-  in.read(name, 8);
+  in.seekg(static_cast<std::streamoff>(farName)).read(name, 8);
   EXPECT_EQ(std::string(name, 8), std::string("farther\0", 8));
-  struct stat st;
-  ASSERT_EQ(stat(path("big.bin").c_str(), &st), 0);
-  EXPECT_EQ(static_cast<uint64_t>(st.st_size), farName + 16 + 4);
+  EXPECT_EQ(std::filesystem::file_size(path("big.bin")), farName + 16 + 4);
 }
 
 // A descriptor of the file at `path` that holds `lock` (a flock, a lockf

@@ -7,7 +7,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -219,22 +218,14 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
 TestFile makeTestFile() {
   TestFile f;
   BinWriter w(&f.bytes);
-  auto texture = [&](const char* name) {
-    // The name field follows the type word and the lead word.
-    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
-    w.texture(name);
-  };
   w.prologue(0);
-  texture("abc");
-  texture("wall");
-  texture("abc");
-  w.counted(41, 12000);  // 144,024 bytes
-  texture("abc");
-  texture("abc");
-  texture("door");
-  texture("abc");
+  for (const std::string name : {"abc", "wall", "abc", "", "abc", "abc", "door", "abc"}) {
+    // "": the counted block of 144,024 bytes. A name field follows the type
+    // word and the lead word.
+    if (name == "abc") f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
+    name.empty() ? w.counted(41, 12000) : w.texture(name);
+  }
   w.endBlock();
-  w.finish();
   return f;
 }
 

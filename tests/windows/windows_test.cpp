@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -99,17 +100,14 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
     SCOPED_TRACE(how);
     writeFile(path("a.bin"), exampleBinFile());
     std::FILE* holder = hold("a.bin", how);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"a.bin"}, std::vector<std::string>{"a.bin", "brick01", "x"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"a.bin"}, {"a.bin", "brick01", "x"}}) {
       Result r = velkor(args);
-      EXPECT_EQ(r.out, "Unable to open a.bin\r\n");
-      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(r.out == "Unable to open a.bin\r\n" && r.status == 1) << r.status << " " << r.out;
     }
     EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
     EXPECT_EQ(pclose(holder), 0);
     Result r = velkor({"a.bin", "brick01", "x"});
-    EXPECT_EQ(r.out, "Renamed 2 blocks\r\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == "Renamed 2 blocks\r\n" && r.status == 0) << r.status << " " << r.out;
   }
 }
 
@@ -178,9 +176,8 @@ TEST_F(WindowsProgram, NamesInTheCodePage) {
     writeFile(path(lookAlike), oneTexture("plain_a"));
   }
   writeFile(path("日本語.bin"), oneTexture("kanji"));
-  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
-                              std::string(100, 'f');
-  ASSERT_EQ(std::system(("mkdir -p " + shellQuote(path(longDir))).c_str()), 0);
+  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
+  ASSERT_TRUE(std::filesystem::create_directories(path(longDir)));
   writeFile(path(longDir + "/long.bin"), oneTexture("far"));
   std::string windowsLong = "\\\\?\\Z:" + path(longDir + "/long.bin");
   std::replace(windowsLong.begin(), windowsLong.end(), '/', '\\');
