@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "bin_writer.h"
 #include "binfile/bin_layout.h"
 
 namespace velkor {
 namespace {
-
-void encodeU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 std::string rawNameOf(TextureRecord r) {
   return std::string(reinterpret_cast<const char*>(r.bytes()) + kRawNameOffset,
@@ -45,9 +42,9 @@ TEST(Words, DecodeLittleEndianSignedAndUnsigned) {
   for (const Case& c : cases) {
     EXPECT_EQ(decodeU32(c.bytes), c.u);
     EXPECT_EQ(decodeI32(c.bytes), c.i);
-    uint8_t round[4];
-    encodeU32(round, c.u);
-    EXPECT_EQ(std::memcmp(round, c.bytes, 4), 0);
+    std::vector<uint8_t> round;
+    BinWriter(&round).word(c.u);
+    EXPECT_EQ(std::memcmp(round.data(), c.bytes, 4), 0);
   }
 }
 
@@ -62,7 +59,7 @@ TEST(Words, CountedBodiesNeverOverflowAndIgnoreNegativeCounts) {
 
 TextureRecord recordWithField(const char (&field)[17]) {
   TextureRecord r;
-  encodeU32(r.bytes(), 0xdeadbeef);
+  std::memcpy(r.bytes(), "\xef\xbe\xad\xde", 4);  // the lead word 0xdeadbeef
   std::memcpy(r.bytes() + kRawNameOffset, field, kRawNameFieldSize);
   return r;
 }

@@ -246,12 +246,7 @@ TEST(Walk, SkippedItemsAreNotRead) {
 // The shipped example, whose runs the end-to-end tests check, is what the
 // writer makes.
 TEST(Walk, ShippedExampleIsTheWritersOwn) {
-  std::FILE* f = std::fopen(VELKOR_SOURCE_DIR "/examples/example.bin", "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> shipped(4096);
-  shipped.resize(std::fread(shipped.data(), 1, shipped.size(), f));
-  std::fclose(f);
-  EXPECT_EQ(shipped, exampleBinFile());
+  EXPECT_EQ(readFile(VELKOR_SOURCE_DIR "/examples/example.bin"), exampleBinFile());
 }
 
 }  // namespace

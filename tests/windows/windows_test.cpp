@@ -172,9 +172,7 @@ TEST_F(WindowsProgram, NamesInTheCodePage) {
               symlink(kLent, (top_ + "/locale/hi_IN.UTF-8").c_str()) == 0) << kLent;
   const std::vector<std::string> utf8 = {"env", "LOCPATH=" + top_ + "/locale", "LC_ALL=hi_IN.UTF-8"};
   ASSERT_EQ(mkdir((top_ + "/wn").c_str(), 0755), 0);
-  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
-    writeFile(path(lookAlike), oneTexture("plain_a"));
-  }
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) writeFile(path(lookAlike), oneTexture("plain_a"));
   writeFile(path("日本語.bin"), oneTexture("kanji"));
   const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
   ASSERT_TRUE(std::filesystem::create_directories(path(longDir)));
@@ -220,9 +218,8 @@ TEST_F(WindowsProgram, NamesInTheCodePage) {
   writeFile(path("tāst.bin"), oneTexture("a_macron"));
   EXPECT_EQ(velkor({"tāst.bin", "a_macron", "HACKED"}).out, "Renamed 1 blocks\r\n");
   EXPECT_EQ(velkor({"tāst.bin"}).out, "Found texture: HACKED\r\n");
-  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"})
     EXPECT_EQ(readFile(path(lookAlike)), oneTexture("plain_a")) << lookAlike;
-  }
 }
 
 // The Win32 backend under wine, with the Linux calls that wine makes on the
