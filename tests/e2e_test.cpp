@@ -129,8 +129,7 @@ class EndToEnd : public testing::Test {
 
   // Both modes refuse `arg` as a file that cannot be opened.
   void expectRefused(const std::string& arg, const Start& how = {}) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{arg}, std::vector<std::string>{arg, "brick01", "x"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{arg}, {arg, "brick01", "x"}}) {
       Result r = run(args, how);
       EXPECT_EQ(r.out, "Unable to open " + arg + "\n");
       EXPECT_EQ(r.status, 1);
@@ -170,15 +169,12 @@ std::vector<Case> cases() {
       {"new name too long, file missing", example, {"missing.bin", "a", "abcdefghijklmnop"},
        "New RAW name is too long.\n", 1, {}},
       {"list", example, {"a.bin"},
-       "Found texture: brick01\nFound texture: wall_stone\nFound texture: brick01\n"
-       "Found texture: door_oak\n",
-       0, {}},
+       "Found texture: brick01\nFound texture: wall_stone\nFound texture: brick01\nFound texture: door_oak\n", 0, {}},
       {"rename every match", example, {"a.bin", "brick01", "door_oak"}, "Renamed 2 blocks\n", 0,
        {{52, "door_oak"}, {240, "door_oak"}}},
       {"rename to 15 characters", example, {"a.bin", "door_oak", "abcdefghijklmno"},
        "Renamed 1 blocks\n", 0, {{300, "abcdefghijklmno"}}},
-      {"rename to the empty name", example, {"a.bin", "wall_stone", ""}, "Renamed 1 blocks\n", 0,
-       {{136, ""}}},
+      {"rename to the empty name", example, {"a.bin", "wall_stone", ""}, "Renamed 1 blocks\n", 0, {{136, ""}}},
       {"rename matching nothing", example, {"a.bin", "Brick01", "x"}, "Renamed 0 blocks\n", 0, {}},
       {"not a BIN file", binOf([](BinWriter& w) { w.prologue(0, 21).endBlock(); }), {"a.bin", "a", "b"},
        "a.bin is not a valid BIN file\n", 1, {}},

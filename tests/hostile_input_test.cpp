@@ -85,10 +85,8 @@ TEST(HostileInput, FileCutAtEveryLength) {
 TEST(HostileInput, FuzzSeedsAndFindingsKeepTheirProperties) {
   const std::filesystem::path fuzzDir = std::filesystem::path(VELKOR_SOURCE_DIR) / "fuzz";
   std::vector<std::filesystem::path> inputs;
-  for (const char* folder : {"corpus", "findings"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(fuzzDir / folder))
-      inputs.push_back(entry.path());
-  }
+  for (const char* folder : {"corpus", "findings"})
+    for (const auto& entry : std::filesystem::directory_iterator(fuzzDir / folder)) inputs.push_back(entry.path());
   ASSERT_GE(inputs.size(), 30u) << "seed inputs missing from " << fuzzDir;
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.string());

@@ -47,7 +47,7 @@ std::string stopLine(uint64_t offset, int64_t unknownType) {
   return line;
 }
 
-std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {
+std::vector<uint8_t> binOf(const std::function<void(BinWriter&)>& fill) {
   std::vector<uint8_t> bytes;
   BinWriter w(&bytes);
   fill(w);

@@ -34,7 +34,7 @@ std::string shellQuote(const std::string& s);
 std::string stopLine(uint64_t offset, int64_t unknownType = -1);
 
 // A file made by `fill` in memory.
-std::vector<uint8_t> binOf(void (*fill)(BinWriter&));
+std::vector<uint8_t> binOf(const std::function<void(BinWriter&)>& fill);
 
 // Seven textures (four named "abc") around a counted block larger than the
 // walk's read buffer (128 KiB), so that a run reads the file twice: the

@@ -154,9 +154,7 @@ TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
 
 // A file whose only texture is `name`.
 std::vector<uint8_t> oneTexture(const std::string& name) {
-  std::vector<uint8_t> bytes;
-  BinWriter(&bytes).prologue(0).texture(name).endBlock();
-  return bytes;
+  return binOf([&](BinWriter& w) { w.prologue(0).texture(name).endBlock(); });
 }
 
 // Only the typed file is opened: beside each typed name lies the file that
