@@ -1,11 +1,7 @@
 #include "walk_check.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <regex>
 
 #include "binfile/bin_file.h"
@@ -108,7 +104,6 @@ std::string nameAt(const std::vector<uint8_t>& f, uint64_t field) {
 }
 
 std::string stopLine(const Reference& ref, const std::string& path) {
-  char line[96];
   switch (ref.stop) {
     case Stop::kNotBin:
       return path + " is not a valid BIN file\n";
@@ -116,13 +111,9 @@ std::string stopLine(const Reference& ref, const std::string& path) {
     case Stop::kWhole:
       return "";
     case Stop::kUnknown:
-      std::snprintf(line, sizeof line, "Found unknown %x block at %" PRIx64 ", leaving\n",
-                    static_cast<unsigned>(ref.unknownType), ref.stopOffset);
-      return line;
+      return velkor::stopLine(ref.stopOffset, ref.unknownType);
     case Stop::kIncomplete:
-      std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n",
-                    ref.stopOffset);
-      return line;
+      return velkor::stopLine(ref.stopOffset);
   }
   return "";
 }
@@ -161,8 +152,8 @@ Run runOnce(const FuzzCase& c, RunRequest request, RunOnFile runOn) {
   return run;
 }
 
-std::string describe(const char* what, const Run& run) {
-  return std::string(what) + "\n  status " + std::to_string(run.status) + ", output:\n" + run.output;
+std::string describe(const std::string& what, const Run& run) {
+  return what + "\n  status " + std::to_string(run.status) + ", output:\n" + run.output;
 }
 
 // The lines a disturbed run may end its walk with, as a pattern (the dot
@@ -185,13 +176,12 @@ std::string checkList(const FuzzCase& c, const Reference& ref, RunOnFile runOn) 
 
   // The lines of the textures, in order; only whole lines may be printed.
   std::vector<std::string> lines;
-  for (uint64_t field : ref.nameFields) lines.push_back("Found texture: " + nameAt(c.file, field) + "\n");
   std::string expected;
-  for (const std::string& line : lines) expected += line;
+  for (uint64_t field : ref.nameFields) expected += lines.emplace_back("Found texture: " + nameAt(c.file, field) + "\n");
   expected += stopLine(ref, c.path);
 
   if (!run.disturbed) {
-    if (run.output != expected) return describe(("list: expected\n" + expected).c_str(), run);
+    if (run.output != expected) return describe("list: expected\n" + expected, run);
     if (run.status != stopStatus(ref)) return describe("list: wrong status", run);
     return "";
   }
@@ -258,10 +248,8 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
     }
     while (next < matches.size() && matches[next] < w.offset) ++next;
     if (next == matches.size() || matches[next] != w.offset || w.length != kRawNameFieldSize)
-      return describe(("rename: a write of " + std::to_string(w.length) + " bytes at " +
-                       std::to_string(w.offset) + " is not one matching name field")
-                          .c_str(),
-                      run);
+      return describe("rename: a write of " + std::to_string(w.length) + " bytes at " +
+                      std::to_string(w.offset) + " is not one matching name field", run);
     std::memcpy(&written[index(w.offset)], &expected[index(w.offset)], w.passed);
     goodWrites += w.ok;
     ++next;
@@ -269,7 +257,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   if (data.size() != c.file.size()) return describe("rename: the file's length changed", run);
   const size_t differs = std::mismatch(data.begin(), data.end(), written.begin()).first - data.begin();
   if (differs != data.size())
-    return describe(("rename: byte " + std::to_string(differs) + " is not as the writes left it").c_str(), run);
+    return describe("rename: byte " + std::to_string(differs) + " is not as the writes left it", run);
   // Whatever reached the file is flushed, once, unless the flush itself
   // failed; nothing is flushed if nothing reached it.
   if (run.state->writtenSinceFlush && !run.flushFailed)
@@ -280,7 +268,7 @@ std::string checkRename(const FuzzCase& c, const Reference& ref, RunOnFile runOn
   std::string clean = stopLine(ref, c.path);
   if (ref.stop != Stop::kNotBin) clean += "Renamed " + std::to_string(matches.size()) + " blocks\n";
   if (!run.disturbed) {
-    if (run.output != clean) return describe(("rename: expected\n" + clean).c_str(), run);
+    if (run.output != clean) return describe("rename: expected\n" + clean, run);
     if (run.status != stopStatus(ref)) return describe("rename: wrong status", run);
     if (data != expected) return describe("rename: the file is not renamed as expected", run);
     return "";
@@ -337,10 +325,9 @@ void stretch(std::vector<uint8_t>* file, uint64_t low, bool afterFirstBlock) {
     if (start + 24 > end) return;
     items = (end - start - 24) / 12;
   }
-  std::vector<uint8_t> block(index(24 + items * 12), 0xee);
-  const uint32_t head[2] = {24, static_cast<uint32_t>(items)};
-  for (int w = 0; w < 2; ++w)
-    for (int b = 0; b < 4; ++b) block[w * 4 + b] = static_cast<uint8_t>(head[w] >> (8 * b));
+  std::vector<uint8_t> block;
+  BinWriter(&block).word(24).word(static_cast<uint32_t>(items));
+  block.resize(index(24 + items * 12), 0xee);
   file->insert(file->begin() + static_cast<std::ptrdiff_t>(start), block.begin(), block.end());
 }
 

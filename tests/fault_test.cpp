@@ -32,11 +32,6 @@ std::vector<uint8_t> manyTextures() {
   return bytes;
 }
 
-FuzzCase renameCase(const std::vector<uint8_t>& file, const char* oldName, int64_t failAt = 0,
-                    size_t accepts = 0) {
-  return FuzzCase{oldName, "xy", {failAt, accepts}, file};
-}
-
 class BackendFaults : public testing::TestWithParam<RunOnFile> {};
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendFaults, testing::Values(runOnBytes, runOnRealFile),
@@ -53,12 +48,12 @@ TEST_P(BackendFaults, ListAndRenameFailingAtEveryOperation) {
   ASSERT_EQ(clean.output, "Renamed 123 blocks\n");
   const int64_t operations = clean.state->operations();
   ASSERT_GT(operations, 10);
-  EXPECT_EQ(checkRun(renameCase(file, "abc"), GetParam()), "");
+  EXPECT_EQ(checkRun({"abc", "xy", {}, file}, GetParam()), "");
   for (size_t accepts : {size_t{0}, size_t{1}, size_t{6}}) {
     for (int64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE(testing::Message() << "failing operation " << n << ", accepting " << accepts);
       // A list never writes: it fails the same way whatever a write accepts.
-      EXPECT_EQ(checkRun(renameCase(file, "abc", n, accepts), GetParam(), accepts == 0), "");
+      EXPECT_EQ(checkRun({"abc", "xy", {n, accepts}, file}, GetParam(), accepts == 0), "");
     }
   }
 }

@@ -3,10 +3,9 @@
 // property check.
 #include <gtest/gtest.h>
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,17 +15,6 @@
 
 namespace velkor {
 namespace {
-
-std::string incompleteAt(uint64_t offset) {
-  char line[64];
-  std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n", offset);
-  return line;
-}
-
-// A counted head with the given count word and no items after it.
-void head(BinWriter& w, uint32_t type, uint32_t count) {
-  w.word(type).word(count).word(1).word(2).word(3).word(4);
-}
 
 // Counts that no small file can hold end the run at once; a count whose
 // bytes would wrap around in 32 bits must not be taken for a small one;
@@ -46,36 +34,28 @@ TEST(HostileInput, CountsBeyondTheFile) {
       {"recordCount whose items wrap to 8 bytes in 32 bits", 0x15555556, 14, 0, notValid, 1},
       {"recordCount -1", 0xffffffff, 14, 0, "Found texture: a\nFound texture: b\n", 0},
       {"recordCount -2^31", 0x80000000, 14, 0, "Found texture: a\nFound texture: b\n", 0},
-      {"words wrapping to 4 bytes in 32 bits", 0, 25, 0x40000001, "Found texture: a\n" + incompleteAt(44), 1},
-      {"words 2^31-1", 0, 25, 0x7fffffff, "Found texture: a\n" + incompleteAt(44), 1},
+      {"words wrapping to 4 bytes in 32 bits", 0, 25, 0x40000001, "Found texture: a\n" + stopLine(44), 1},
+      {"words 2^31-1", 0, 25, 0x7fffffff, "Found texture: a\n" + stopLine(44), 1},
       {"words -1", 0, 25, 0xffffffff, "Found texture: a\nFound texture: b\n", 0},
   };
   for (uint32_t type : kCountedBlockTypes) {
-    cases.push_back({"", 0, type, 0x7fffffff, "Found texture: a\n" + incompleteAt(44), 1});
-    cases.push_back({"", 0, type, 0x15555556, "Found texture: a\n" + incompleteAt(44), 1});
+    cases.push_back({"", 0, type, 0x7fffffff, "Found texture: a\n" + stopLine(44), 1});
+    cases.push_back({"", 0, type, 0x15555556, "Found texture: a\n" + stopLine(44), 1});
     cases.push_back({"", 0, type, 0x80000000, "Found texture: a\nFound texture: b\n", 0});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name << " type " << c.type << " count " << c.count);
     std::vector<uint8_t> file;
     BinWriter w(&file);
+    // The counted block's head alone: no items after it.
     w.word(20).word(0).word(0).word(0).word(c.recordCount).texture("a");
-    head(w, c.type, c.count);
-    w.texture("b").endBlock();
+    w.word(c.type).word(c.count).word(1).word(2).word(3).word(4).texture("b").endBlock();
     for (const RunRequest& request : {listRequest(), renameRequest("a", "z")}) {
       RunOutcome r = runOnBytes(file, request);
-      std::string expected = c.output;
-      if (request.mode == RunMode::kRename) {
-        // Only the report differs: the first texture is renamed if reached.
-        std::string rest;
-        for (size_t at = 0; at < expected.size();) {
-          size_t end = expected.find('\n', at) + 1;
-          if (expected.compare(at, 15, "Found texture: ") != 0) rest += expected.substr(at, end - at);
-          at = end;
-        }
-        expected = rest + (c.output == notValid ? "" : "Renamed 1 blocks\n");
-      }
-      EXPECT_EQ(r.output, expected);
+      // Only the report differs: the first texture is renamed if reached.
+      EXPECT_EQ(r.output, request.mode == RunMode::kList ? c.output
+                          : std::regex_replace(c.output, std::regex("Found texture: .*\n"), "") +
+                                (c.output == notValid ? "" : "Renamed 1 blocks\n"));
       EXPECT_EQ(r.status, c.status);
       EXPECT_EQ(r.state->data.size(), file.size());
       // The file is read once, in one piece, and the walk ends there: no
@@ -105,10 +85,8 @@ TEST(HostileInput, FileCutAtEveryLength) {
 TEST(HostileInput, FuzzSeedsAndFindingsKeepTheirProperties) {
   const std::filesystem::path fuzzDir = std::filesystem::path(VELKOR_SOURCE_DIR) / "fuzz";
   std::vector<std::filesystem::path> inputs;
-  for (const char* folder : {"corpus", "findings"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(fuzzDir / folder))
-      inputs.push_back(entry.path());
-  }
+  for (const char* folder : {"corpus", "findings"})
+    for (const auto& entry : std::filesystem::directory_iterator(fuzzDir / folder)) inputs.push_back(entry.path());
   ASSERT_GE(inputs.size(), 30u) << "seed inputs missing from " << fuzzDir;
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.string());

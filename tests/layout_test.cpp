@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "bin_writer.h"
 #include "binfile/bin_layout.h"
 
 namespace velkor {
 namespace {
-
-void encodeU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 std::string rawNameOf(TextureRecord r) {
   return std::string(reinterpret_cast<const char*>(r.bytes()) + kRawNameOffset,
@@ -45,9 +42,9 @@ TEST(Words, DecodeLittleEndianSignedAndUnsigned) {
   for (const Case& c : cases) {
     EXPECT_EQ(decodeU32(c.bytes), c.u);
     EXPECT_EQ(decodeI32(c.bytes), c.i);
-    uint8_t round[4];
-    encodeU32(round, c.u);
-    EXPECT_EQ(std::memcmp(round, c.bytes, 4), 0);
+    std::vector<uint8_t> round;
+    BinWriter(&round).word(c.u);
+    EXPECT_EQ(std::memcmp(round.data(), c.bytes, 4), 0);
   }
 }
 
@@ -62,55 +59,42 @@ TEST(Words, CountedBodiesNeverOverflowAndIgnoreNegativeCounts) {
 
 TextureRecord recordWithField(const char (&field)[17]) {
   TextureRecord r;
-  encodeU32(r.bytes(), 0xdeadbeef);
+  std::memcpy(r.bytes(), "\xef\xbe\xad\xde", 4);  // the lead word 0xdeadbeef
   std::memcpy(r.bytes() + kRawNameOffset, field, kRawNameFieldSize);
   return r;
 }
 
-TEST(TextureRecordName, NameEndsAtTheFirstNulOrTheField) {
+// A name ends at the first NUL or with the field, and matches only the
+// whole name, case and all; a field's own name is also read word by word.
+TEST(TextureRecordName, NameEndsAtTheFirstNulAndMatchesOnlyWhole) {
   struct Case {
     char field[17];
     const char* name;
-    size_t length;
+    bool matches;  // and then it is the field's name
   } cases[] = {
-      {"brick01\0ick01\0xy", "brick01", 7},
-      {"\0bcdefghijklmnop", "", 0},
-      {"abcdefghijklmno\0", "abcdefghijklmno", 15},
-      {"abcdefghijklmnop", "abcdefghijklmnop", 16},  // no NUL: a 16-character name
-      {"abcdefgh\0\1\1\1\1\1\1\1", "abcdefgh", 8},        // ends where the second half starts
-      {"\xff\x81\1z\0\1\xff\0abcdefgh", "\xff\x81\1z", 4},  // bytes 0x80 and up, and 1
-  };
-  for (const Case& c : cases) {
-    TextureRecord r = recordWithField(c.field);
-    EXPECT_EQ(rawNameOf(r), std::string(c.name, c.length));
-    EXPECT_EQ(rawNameLengthByWords(r.bytes()), c.length) << c.name;
-    EXPECT_TRUE(RawNamePattern(std::string(c.name, c.length)).matches(r.bytes()));
-    EXPECT_EQ(decodeU32(r.bytes()), 0xdeadbeefu);
-  }
-}
-
-TEST(TextureRecordName, ComparisonIsWholeNameAndCaseSensitive) {
-  struct Case {
-    char field[17];
-    const char* name;
-    bool matches;
-  } cases[] = {
-      {"brick01\0ZZZZZZZZ", "brick01", true},
+      {"brick01\0ick01\0xy", "brick01", true},
       {"brick01\0ZZZZZZZZ", "Brick01", false},
       {"brick01\0ZZZZZZZZ", "brick0", false},
       {"brick01\0ZZZZZZZZ", "brick01Z", false},  // bytes after the NUL are not the name
       {"brick01\0ZZZZZZZZ", "", false},
-      {"\0ZZZZZZZZZZZZZZZ", "", true},
+      {"\0bcdefghijklmnop", "", true},
       {"abcdefghijklmnop", "abcdefghijklmno", false},
-      {"abcdefghijklmnop", "abcdefghijklmnop", true},
+      {"abcdefghijklmnop", "abcdefghijklmnop", true},  // no NUL: a 16-character name
       {"abcdefghijklmnop", "abcdefghijklmnopq", false},  // longer than any field
       {"abcdefghijklmno\0", "abcdefghijklmno", true},
-      {"abcdefgh\0jklmnop", "abcdefgh", true},
+      {"abcdefgh\0\1\1\1\1\1\1\1", "abcdefgh", true},        // ends where the second half starts
       {"abcdefgh\0jklmnop", "abcdefgi", false},
+      {"\xff\x81\1z\0\1\xff\0abcdefgh", "\xff\x81\1z", true},  // bytes 0x80 and up, and 1
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RawNamePattern(c.name).matches(recordWithField(c.field).bytes()), c.matches)
-        << c.name;
+    SCOPED_TRACE(c.name);
+    TextureRecord r = recordWithField(c.field);
+    EXPECT_EQ(RawNamePattern(c.name).matches(r.bytes()), c.matches);
+    if (c.matches) {
+      EXPECT_EQ(rawNameOf(r), c.name);
+      EXPECT_EQ(rawNameLengthByWords(r.bytes()), std::strlen(c.name));
+    }
+    EXPECT_EQ(decodeU32(r.bytes()), 0xdeadbeefu);
   }
 }
 

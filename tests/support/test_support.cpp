@@ -4,8 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,7 +40,14 @@ std::string shellQuote(const std::string& s) {
   return q + "'";
 }
 
-std::vector<uint8_t> binOf(void (*fill)(BinWriter&)) {
+std::string stopLine(uint64_t offset, int64_t unknownType) {
+  char line[80];
+  if (unknownType < 0) std::snprintf(line, sizeof line, "Found incomplete block at %" PRIx64 ", leaving\n", offset);
+  else std::snprintf(line, sizeof line, "Found unknown %" PRIx64 " block at %" PRIx64 ", leaving\n", unknownType, offset);
+  return line;
+}
+
+std::vector<uint8_t> binOf(const std::function<void(BinWriter&)>& fill) {
   std::vector<uint8_t> bytes;
   BinWriter w(&bytes);
   fill(w);
@@ -117,6 +125,30 @@ std::string OtherProcess::word() {
   return got;
 }
 
+pid_t startProgram(std::vector<std::string> argv, const std::string& dir, const std::string& out,
+                   const std::string& err, int outFd, const std::function<bool()>& setup) {
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int in = open("/dev/null", O_RDONLY), outFile = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+            errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || outFile < 0 || errFile < 0 || dup2(in, 0) < 0 || dup2(outFd < 0 ? outFile : outFd, 1) < 0 ||
+      dup2(errFile, 2) < 0 || chdir(dir.c_str()) != 0 || (setup && !setup())) {
+    _exit(99);
+  }
+  execvp(args[0], args.data());
+  _exit(98);
+}
+
+int exitStatus(pid_t pid) {
+  int w = 0;
+  if (waitpid(pid, &w, 0) != pid) return -1000;
+  return WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
+}
+
 bool leaseOnFilePossible(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR);
   bool ok = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
@@ -186,22 +218,14 @@ RunOutcome runOnRealFile(const std::vector<uint8_t>& bytes, const RunRequest& re
 TestFile makeTestFile() {
   TestFile f;
   BinWriter w(&f.bytes);
-  auto texture = [&](const char* name) {
-    // The name field follows the type word and the lead word.
-    if (std::strcmp(name, "abc") == 0) f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
-    w.texture(name);
-  };
   w.prologue(0);
-  texture("abc");
-  texture("wall");
-  texture("abc");
-  w.counted(41, 12000);  // 144,024 bytes
-  texture("abc");
-  texture("abc");
-  texture("door");
-  texture("abc");
+  for (const std::string name : {"abc", "wall", "abc", "", "abc", "abc", "door", "abc"}) {
+    // "": the counted block of 144,024 bytes. A name field follows the type
+    // word and the lead word.
+    if (name == "abc") f.matchNames.push_back(static_cast<size_t>(w.offset() + 8));
+    name.empty() ? w.counted(41, 12000) : w.texture(name);
+  }
   w.endBlock();
-  w.finish();
   return f;
 }
 

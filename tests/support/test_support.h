@@ -29,8 +29,12 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // `s` as one word for sh, whatever it holds.
 std::string shellQuote(const std::string& s);
 
+// The line of a walk that stops at `offset`: at an unknown block of type
+// `unknownType`, or (-1) at an incomplete one.
+std::string stopLine(uint64_t offset, int64_t unknownType = -1);
+
 // A file made by `fill` in memory.
-std::vector<uint8_t> binOf(void (*fill)(BinWriter&));
+std::vector<uint8_t> binOf(const std::function<void(BinWriter&)>& fill);
 
 // Seven textures (four named "abc") around a counted block larger than the
 // walk's read buffer (128 KiB), so that a run reads the file twice: the
@@ -86,6 +90,16 @@ class OtherProcess {
   int from_ = -1;
   int release_ = -1;
 };
+
+// Starts argv (argv[0] found on the PATH) in `dir`, standard input empty,
+// output and error into the files `out` and `err` (output to the
+// descriptor outFd instead, if given); `setup` runs in the new process just
+// before, and gives the start up when it returns false. Returns the PID.
+pid_t startProgram(std::vector<std::string> argv, const std::string& dir, const std::string& out,
+                   const std::string& err, int outFd = -1, const std::function<bool()>& setup = {});
+// The exit status of the process `pid` once it ends: -signal for one that a
+// signal ended, -1000 if it cannot be waited for.
+int exitStatus(pid_t pid);
 
 // True when this process may take a write lease on the file at `path`
 // (leases enabled, a file system that has them, the user owns the file).

@@ -45,13 +45,10 @@ find_program(VELKOR_WINESERVER NAMES wineserver)
 # starting the 32-bit loader, not guessed from the machine's name.
 set(velkor_wine32 /usr/lib/wine/wine)
 set(velkor_wine64 /usr/lib/wine/wine64)
-set(velkor_wine32_runs FALSE)
+set(velkor_wine32_runs 1)  # its status: 0 when it runs
 if(EXISTS ${velkor_wine32})
-  execute_process(COMMAND ${velkor_wine32} --version RESULT_VARIABLE velkor_probe
+  execute_process(COMMAND ${velkor_wine32} --version RESULT_VARIABLE velkor_wine32_runs
                   OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
-  if(velkor_probe EQUAL 0)
-    set(velkor_wine32_runs TRUE)
-  endif()
 endif()
 
 # The shipped program is the 32-bit build: it is always made, and the checks
@@ -66,7 +63,7 @@ if(NOT VELKOR_WINESERVER)
   list(APPEND velkor_windows_missing "wine")
 endif()
 set(velkor_windows_arch "")
-if(velkor_wine32_runs)
+if(velkor_wine32_runs EQUAL 0)
   set(velkor_windows_arch win32)
   set(velkor_windows_why "32-bit wine runs on this machine")
 elseif(EXISTS ${velkor_wine64} AND VELKOR_MINGW64_CXX AND VELKOR_MINGW64_WINDRES)

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -36,38 +37,6 @@ std::string env(const char* name) {
   return v ? v : "";
 }
 
-// Starts `before... wine program args...` in `dir`, no shell, with standard
-// output into outPath (or `out`, if given), error into outPath.err, and
-// standard input `in` (-1: /dev/null).
-pid_t startUnderWine(const std::string& dir, const std::string& program,
-                     const std::vector<std::string>& args, const std::string& outPath,
-                     int in = -1, int out = -1, const std::vector<std::string>& before = {}) {
-  std::vector<std::string> argv = before;
-  argv.push_back(env("VELKOR_WINE"));
-  argv.push_back(program);
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(&a[0]);
-  cargv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (in < 0) in = open("/dev/null", O_RDONLY);
-  if (out < 0) out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int err = open((outPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0 || dup2(in, 0) < 0 ||
-      dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-    _exit(126);
-  }
-  execvp(cargv[0], cargv.data());
-  _exit(127);
-}
-
-int waitStatus(pid_t pid) {
-  int w = 0;
-  if (waitpid(pid, &w, 0) != pid) return -1;
-  return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-}
-
 struct Result {
   int status = -1;
   std::string out;  // exactly as written: CR LF line ends
@@ -79,21 +48,23 @@ class WindowsProgram : public testing::Test {
     for (const char* name : {"VELKOR_WINE", "VELKOR_EXE", "VELKOR_SHIPPED_EXE", "VELKOR_HELPER_EXE"}) {
       ASSERT_NE(env(name), "") << name << " is not set: run this through CTest";
     }
-    scratch_ = std::make_unique<ScratchDir>();
-    top_ = scratch_->path();
-    // The programs run in dir_, which holds nothing but the test's files
-    // (wildcards would match anything else); their output goes beside it.
-    dir_ = top_ + "/run";
     ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
   }
-  void TearDown() override { scratch_.reset(); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
+  // Starts `before... wine program args...` in dir_, no shell, with standard
+  // output into top_/out (or `out`, if given) and error into top_/out.err.
+  pid_t start(const std::string& program, const std::vector<std::string>& args, int out = -1,
+              std::vector<std::string> before = {}) {
+    before.insert(before.end(), {env("VELKOR_WINE"), program});
+    before.insert(before.end(), args.begin(), args.end());
+    return startProgram(before, dir_, top_ + "/out", top_ + "/out.err", out);
+  }
   Result run(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::string>& before = {}) {
     Result r;
-    r.status = waitStatus(startUnderWine(dir_, program, args, top_ + "/out", -1, -1, before));
+    r.status = exitStatus(start(program, args, -1, before));
     r.out = readText(top_ + "/out");
     return r;
   }
@@ -116,9 +87,10 @@ class WindowsProgram : public testing::Test {
     return in;
   }
 
-  std::unique_ptr<ScratchDir> scratch_;
-  std::string top_;
-  std::string dir_;
+  const ScratchDir scratch_;
+  // The programs run in dir_, which holds nothing but the test's files
+  // (wildcards would match anything else); their output goes beside it.
+  const std::string top_ = scratch_.path(), dir_ = top_ + "/run";
 };
 
 TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
@@ -128,17 +100,14 @@ TEST_F(WindowsProgram, FileHeldByAnotherProgramIsRefusedAndUntouched) {
     SCOPED_TRACE(how);
     writeFile(path("a.bin"), exampleBinFile());
     std::FILE* holder = hold("a.bin", how);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"a.bin"}, std::vector<std::string>{"a.bin", "brick01", "x"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"a.bin"}, {"a.bin", "brick01", "x"}}) {
       Result r = velkor(args);
-      EXPECT_EQ(r.out, "Unable to open a.bin\r\n");
-      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(r.out == "Unable to open a.bin\r\n" && r.status == 1) << r.status << " " << r.out;
     }
     EXPECT_EQ(readFile(path("a.bin")), exampleBinFile());
     EXPECT_EQ(pclose(holder), 0);
     Result r = velkor({"a.bin", "brick01", "x"});
-    EXPECT_EQ(r.out, "Renamed 2 blocks\r\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == "Renamed 2 blocks\r\n" && r.status == 0) << r.status << " " << r.out;
   }
 }
 
@@ -185,11 +154,7 @@ TEST_F(WindowsProgram, OutputOntoTheFileItselfGoesToStandardError) {
 
 // A file whose only texture is `name`.
 std::vector<uint8_t> oneTexture(const std::string& name) {
-  std::vector<uint8_t> bytes;
-  BinWriter w(&bytes);
-  w.prologue(0).texture(name).endBlock();
-  w.finish();
-  return bytes;
+  return binOf([&](BinWriter& w) { w.prologue(0).texture(name).endBlock(); });
 }
 
 // Only the typed file is opened: beside each typed name lies the file that
@@ -205,13 +170,10 @@ TEST_F(WindowsProgram, NamesInTheCodePage) {
               symlink(kLent, (top_ + "/locale/hi_IN.UTF-8").c_str()) == 0) << kLent;
   const std::vector<std::string> utf8 = {"env", "LOCPATH=" + top_ + "/locale", "LC_ALL=hi_IN.UTF-8"};
   ASSERT_EQ(mkdir((top_ + "/wn").c_str(), 0755), 0);
-  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
-    writeFile(path(lookAlike), oneTexture("plain_a"));
-  }
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) writeFile(path(lookAlike), oneTexture("plain_a"));
   writeFile(path("日本語.bin"), oneTexture("kanji"));
-  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
-                              std::string(100, 'f');
-  ASSERT_EQ(std::system(("mkdir -p " + shellQuote(path(longDir))).c_str()), 0);
+  const std::string longDir = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
+  ASSERT_TRUE(std::filesystem::create_directories(path(longDir)));
   writeFile(path(longDir + "/long.bin"), oneTexture("far"));
   std::string windowsLong = "\\\\?\\Z:" + path(longDir + "/long.bin");
   std::replace(windowsLong.begin(), windowsLong.end(), '/', '\\');
@@ -254,9 +216,8 @@ TEST_F(WindowsProgram, NamesInTheCodePage) {
   writeFile(path("tāst.bin"), oneTexture("a_macron"));
   EXPECT_EQ(velkor({"tāst.bin", "a_macron", "HACKED"}).out, "Renamed 1 blocks\r\n");
   EXPECT_EQ(velkor({"tāst.bin"}).out, "Found texture: HACKED\r\n");
-  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"}) {
+  for (const char* lookAlike : {"tast.bin", "Omega.bin", "../wn/y.bin"})
     EXPECT_EQ(readFile(path(lookAlike)), oneTexture("plain_a")) << lookAlike;
-  }
 }
 
 // The Win32 backend under wine, with the Linux calls that wine makes on the
@@ -343,7 +304,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   // the file's, and the run ends as Ctrl-C ends a program
   // (STATUS_CONTROL_C_EXIT, low byte 0x3a) before its last record.
   writeFile(bin, file.bytes);
-  const pid_t strace = startUnderWine(dir_, env("VELKOR_EXE"), renameArgs, top_ + "/out", -1, -1,
+  const pid_t strace = start(env("VELKOR_EXE"), renameArgs, -1,
                                       {"strace", "-f", "-qq", "-o", "/dev/null", "-P", bin, "-e",
                                        "inject=pwrite64:delay_enter=1000000:when=1+"});
   for (int i = 0; i < 1000 && readFile(bin) == file.bytes; ++i) {
@@ -354,7 +315,7 @@ TEST_F(WindowsProgram, BackendAnswersEveryFailedCallUnderWine) {
   pid_t program = 0;
   children >> program;
   EXPECT_TRUE(program > 0 && kill(program, SIGINT) == 0) << "no program under strace";
-  EXPECT_EQ(waitStatus(strace), 0x3a);
+  EXPECT_EQ(exitStatus(strace), 0x3a);
   int count = 0;
   EXPECT_EQ(std::sscanf(readText(top_ + "/out").c_str(), "Renamed %d blocks\r\n", &count), 1);
   EXPECT_TRUE(count >= 1 && count < 5) << count;
@@ -373,7 +334,7 @@ TEST_F(WindowsProgram, SecondCtrlCEndsTheProgramAtOnce) {
   }));
   int unread[2];
   ASSERT_EQ(pipe2(unread, O_CLOEXEC), 0);
-  const pid_t program = startUnderWine(dir_, env("VELKOR_EXE"), {"a.bin"}, top_ + "/out", -1, unread[1]);
+  const pid_t program = start(env("VELKOR_EXE"), {"a.bin"}, unread[1]);
   close(unread[1]);
   char first;  // once output comes, the handler is set, and the pipe can never take it all
   EXPECT_EQ(read(unread[0], &first, 1), 1);
