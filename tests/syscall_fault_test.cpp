@@ -43,13 +43,13 @@ const char kListing[] =
 const char kListingBeforeSecondRead[] =
     "Found texture: abc\nFound texture: wall\nFound texture: abc\n";
 constexpr int kAll = INT_MAX;
+const bool kEmulated = std::strstr(VELKOR_BINARY, "/velkor-emulated");  // a cross build's: under qemu
 constexpr char kWrites[] = "pwrite64,mmap", kNoMapping[] = "-e inject=mmap:error=ENODEV";
 
 // Starts the tool under strace -P bin with `options` (words without quotes)
 // on `bin`, renaming "abc" to "stone" or listing, in `dir`, its output into
-// dir/out and dir/err, with
-// the core-file limit as high as it may go and SIGIO blocked if asked.
-// Returns strace's PID.
+// dir/out and dir/err, the core-file limit as high as it may go and SIGIO
+// blocked if asked. Returns strace's PID.
 pid_t startTraced(const std::string& bin, bool rename, const std::string& options,
                   const std::string& dir, bool noticeBlocked = false) {
   std::istringstream words(options);
@@ -162,6 +162,7 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     return std::make_pair(status, readText(dir + "/out") + readText(dir + "/err"));
   };
   for (FaultRow row : rows) {
+    if (!kMappedStores && row.call.name == "mmap") continue;  // a build that writes maps nothing
     // The same run without a fault, traced, says where the call lies.
     row.options = "-e trace=" + row.call.name + " " + row.options;
     writeFile(bin, file.bytes);
@@ -199,8 +200,6 @@ pid_t flockHolder(ino_t inode) {
 TEST(SyscallFault, OthersDuringTheRun) {
   const std::string unusable = straceUnusable(shellQuote(VELKOR_BINARY));
   if (!unusable.empty()) GTEST_SKIP() << unusable;
-  // strace -P matches descriptors by their resolved path: the scratch
-  // folder's is canonical.
   const ScratchDir scratch;
   const std::string bin = scratch.path("a.bin");
   std::vector<uint8_t> threeTextures;
@@ -213,15 +212,14 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  const std::string fcntls = "-o " + scratch.path("trace") + " -e trace=fcntl";
-  ASSERT_EQ(waitTraced(startTraced(bin, true, fcntls, scratch.path())), 0);
+  ASSERT_EQ(waitTraced(startTraced(bin, true, "-o " + scratch.path("trace") + " -e trace=fcntl", scratch.path())), 0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
   const std::string noLease =
       lease.name == "" ? "" : " -e inject=fcntl:error=EACCES:when=" + std::to_string(lease.when);
 
   enum Act { kSignal, kOpenAndRead, kTruncate };
-  // The first store waits in the mapping of the file, or the second read.
-  const std::string writeWaits = "-e inject=mmap:delay_enter=1000000:when=1";
+  // The first store waits in the mapping (or the pwrite) of the file, or the second read.
+  const std::string writeWaits = std::string("-e inject=") + (kMappedStores ? "mmap" : "pwrite64") + ":delay_enter=1000000:when=1";
   const std::string readWaits = "-e inject=pread64:delay_exit=1000000:when=";
   struct Row {
     const char* name;
@@ -248,12 +246,10 @@ TEST(SyscallFault, OthersDuringTheRun) {
   rows.back().noticeBlocked = true;  // SIGIO: it arrives all the same
   rows.insert(rows.end(), {
       // Stopped and let go on (Ctrl-Z, then fg): the run goes on to its end.
-      {"SIGSTOP, then SIGCONT", false,
-       writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false,
-       false, SIGCONT},
+      {"SIGSTOP, then SIGCONT", false, writeWaits, kSignal, SIGSTOP, "Renamed 3 blocks\n", 0, 3, false, false, SIGCONT},
       // Asked again while stopping: the second ends the run at once, by that
-      // signal, before the store that the mapping waited for, and the count.
-      {"SIGINT, then SIGTERM", false, writeWaits, kSignal, SIGINT, "", -SIGTERM, 0, false, false,
+      // signal, before the count and the store the mapping waited for (a pwrite held is made).
+      {"SIGINT, then SIGTERM", false, writeWaits, kSignal, SIGINT, "", -SIGTERM, kMappedStores ? 0 : 1, false, false,
        SIGTERM},
       // The signal comes during the read of the block after the counted
       // one: that block is listed, and the lines gathered so far go out.
@@ -274,10 +270,12 @@ TEST(SyscallFault, OthersDuringTheRun) {
       {"truncate before the store, no lease", false, writeWaits + noLease, kTruncate, 0,
        "Unable to write FILE\nRenamed 0 blocks\n", 1, 0, true, false},
   });
+  if (!kMappedStores) rows.pop_back();  // a pwrite there makes the file longer (no check at the store)
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.needsLease && !leases) {
-      std::printf("skipped row \"%s\": no lease on this file system\n", row.name);
+    const bool qemuFaults = kEmulated && sizeof(void*) == 4 && row.secondSignal == SIGTERM;  // delivering it right after the first
+    if ((row.needsLease && !leases) || qemuFaults) {
+      std::printf("skipped row \"%s\": %s\n", row.name, qemuFaults ? "qemu's i386 emulation faults on the second signal" : "no lease on this file system");
       continue;
     }
     const std::vector<uint8_t>& file = row.list ? twoReads : threeTextures;
@@ -307,7 +305,9 @@ TEST(SyscallFault, OthersDuringTheRun) {
     EXPECT_EQ(waitTraced(strace), row.status);
     ASSERT_GT(tool, 0) << "the tool never held the file";
     EXPECT_EQ(readText(scratch.path("out")), withPath(row.out, bin));
-    EXPECT_EQ(readText(scratch.path("err")), "");
+    // qemu says when a signal that dumps core ends the tool, core file or none.
+    EXPECT_EQ(readText(scratch.path("err")), kEmulated && (row.status == -SIGQUIT || row.status == -SIGBUS) ? "qemu: uncaught target signal " +
+              std::to_string(-row.status) + " (" + strsignal(-row.status) + ") - core dumped\n" : "");
     EXPECT_FALSE(std::ifstream(scratch.path("core")) || std::ifstream(scratch.path("core." + std::to_string(tool))))
         << "a core file";
     std::string expected(file.begin(), file.end());
@@ -405,8 +405,8 @@ TEST(SyscallFault, OtherFileSystems) {
   } rows[] = {
       {"overlayfs", "mkdir m && mount -t tmpfs none m && cd m && mkdir l u w o && cp ../a.bin l && "
            "mount -t overlay none -o lowerdir=l,upperdir=u,workdir=w o && " + traced +
-           "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c 'mmap.*MAP_SHARED, [0-9]*,' t; grep -c pwrite t",
-       "Renamed 5 blocks\n0\n1\n0\n"},
+           "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c 'mmap.*MAP_SHARED[^,]*, [0-9]*,' t; grep -c pwrite t",
+       kMappedStores ? "Renamed 5 blocks\n0\n1\n0\n" : "Renamed 5 blocks\n0\n0\n5\n"},
       {"FUSE", "command -v bindfs >/dev/null || { echo skip: no bindfs; exit; }; mkdir l o && cp a.bin l && "
            "bindfs l o && trap 'umount o' EXIT && " + traced +
            "o/a.bin\" $V o/a.bin abc stone; echo $?; grep -c mmap t; grep -c 'pwrite64([0-9]*, \"stone' t",
