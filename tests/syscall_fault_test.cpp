@@ -57,40 +57,21 @@ pid_t startTraced(const std::string& bin, bool rename, const std::string& option
   args.insert(args.end(), std::istream_iterator<std::string>(words), {});
   args.insert(args.end(), {VELKOR_BINARY, bin});
   if (rename) args.insert(args.end(), {"abc", "stone"});
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  struct rlimit core;
-  if (getrlimit(RLIMIT_CORE, &core) == 0 && (core.rlim_cur = core.rlim_max) == core.rlim_max) {
-    setrlimit(RLIMIT_CORE, &core);
-  }
-  // A sanitized build's leak check cannot run under ptrace: it is left
-  // off there, and the rest of the sanitizers stay on.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string noLeakCheck = (asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0";
-  setenv("ASAN_OPTIONS", noLeakCheck.c_str(), 1);
-  const int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int in = open("/dev/null", O_RDONLY);
-  // As a shell starts it, even under nohup or in the background.
-  for (int s : {SIGHUP, SIGINT, SIGQUIT}) signal(s, SIG_DFL);
-  sigset_t notice;
-  if (sigemptyset(&notice) != 0 || sigaddset(&notice, SIGIO) != 0 || out < 0 || err < 0 || in < 0 ||
-      dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0 || (noticeBlocked && sigprocmask(SIG_BLOCK, &notice, nullptr) != 0)) {
-    _exit(99);
-  }
-  execvp("strace", argv.data());
-  _exit(98);
-}
-
-// strace's exit status, or -signal for one a signal ended.
-int waitTraced(pid_t pid) {
-  int w = 0;
-  if (waitpid(pid, &w, 0) != pid) return -1000;
-  return WIFEXITED(w) ? WEXITSTATUS(w) : WIFSIGNALED(w) ? -WTERMSIG(w) : -1000;
+  return startProgram(args, dir, dir + "/out", dir + "/err", -1, [noticeBlocked] {
+    struct rlimit core;
+    if (getrlimit(RLIMIT_CORE, &core) == 0 && (core.rlim_cur = core.rlim_max) == core.rlim_max) {
+      setrlimit(RLIMIT_CORE, &core);
+    }
+    // A sanitized build's leak check cannot run under ptrace: it is left
+    // off there, and the rest of the sanitizers stay on.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", ((asan && *asan ? std::string(asan) + ":" : "") + "detect_leaks=0").c_str(), 1);
+    // As a shell starts it, even under nohup or in the background.
+    for (int s : {SIGHUP, SIGINT, SIGQUIT}) signal(s, SIG_DFL);
+    sigset_t notice;
+    return sigemptyset(&notice) == 0 && sigaddset(&notice, SIGIO) == 0 &&
+           (!noticeBlocked || sigprocmask(SIG_BLOCK, &notice, nullptr) == 0);
+  });
 }
 
 // `out` with each FILE in it replaced by `bin`.
@@ -158,7 +139,7 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
   const TracedRun run = [&](bool rename, const std::vector<std::string>& options) {
     std::string o = "-o /dev/null";
     for (const std::string& option : options) o += " " + option;
-    const int status = waitTraced(startTraced(bin, rename, o, dir));
+    const int status = exitStatus(startTraced(bin, rename, o, dir));
     return std::make_pair(status, readText(dir + "/out") + readText(dir + "/err"));
   };
   for (FaultRow row : rows) {
@@ -166,7 +147,7 @@ TEST(SyscallFault, ToolAnswersEveryFailedCall) {
     // The same run without a fault, traced, says where the call lies.
     row.options = "-e trace=" + row.call.name + " " + row.options;
     writeFile(bin, file.bytes);
-    waitTraced(startTraced(bin, row.rename, "-o " + dir + "/trace " + row.options, dir));
+    exitStatus(startTraced(bin, row.rename, "-o " + dir + "/trace " + row.options, dir));
     row.call = findCall(readText(dir + "/trace"), row.call.line, row.call.when);
     row.out = withPath(row.out, bin);
     EXPECT_EQ(faultRowDiffers(row, bin, run), "") << row.name << ": " << row.options;
@@ -212,7 +193,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
   // A run without a lease: the fcntl that asks for it, found by its
   // argument in a clean run, is refused (where the tool asks for none,
   // there is none to refuse).
-  ASSERT_EQ(waitTraced(startTraced(bin, true, "-o " + scratch.path("trace") + " -e trace=fcntl", scratch.path())), 0);
+  ASSERT_EQ(exitStatus(startTraced(bin, true, "-o " + scratch.path("trace") + " -e trace=fcntl", scratch.path())), 0);
   const TracedCall lease = findCall(readText(scratch.path("trace")), "F_SETLEASE", 1);
   const std::string noLease =
       lease.name == "" ? "" : " -e inject=fcntl:error=EACCES:when=" + std::to_string(lease.when);
@@ -313,7 +294,7 @@ TEST(SyscallFault, OthersDuringTheRun) {
       // Not kept waiting by a listing (whose read waits 700 ms more).
       EXPECT_TRUE(!row.list || std::chrono::steady_clock::now() - asked < std::chrono::milliseconds(400));
     }
-    EXPECT_EQ(waitTraced(strace), row.status);
+    EXPECT_EQ(exitStatus(strace), row.status);
     ASSERT_GT(tool, 0) << "the tool never held the file";
     EXPECT_EQ(readText(scratch.path("out")), withPath(row.out, bin));
     // qemu says when a signal that dumps core ends the tool, core file or none.
