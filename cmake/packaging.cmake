@@ -1,5 +1,6 @@
 # The packages that `make package` makes with CPack, one per build:
 #   Linux:   velkor-VERSION-Linux.tar.gz  bin/velkor, the man page, README.md
+#            (-Linux-ARCH.tar.gz from a cross build, beside the native one)
 #            velkor_VERSION_ARCH.deb      the same under /usr
 #   Windows: velkor-VERSION-win32.zip     velkor.exe, README.md with CR LF
 # Included from the top-level CMakeLists.txt, after the install rules.
@@ -49,6 +50,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RELEASE ${VELKOR_DEB_RELEASE})
   if(VELKOR_DEB_ARCH)
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELKOR_DEB_ARCH})
+    set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${VELKOR_DEB_ARCH})
     # Debian's cross packages hold the target's C library under
     # /usr/TRIPLE/lib, with shlibs that name the target's own package
     # (libc6:arm64).

@@ -206,7 +206,7 @@ class PosixFile final : public PlatformFile {
   bool close() override {
     // Closing releases both locks and the lease (whoever waits goes on). A
     // close interrupted by a signal has still released it on Linux: no retry.
-    if (window_ != nullptr) ::munmap(window_, windowSize_ + kStoreSize);
+    if (window_ != nullptr) ::munmap(window_, static_cast<size_t>(windowSize_ + kStoreSize));
     window_ = nullptr;
     int r = ::close(fd_);
     fd_ = -1;
@@ -268,11 +268,11 @@ class PosixFile final : public PlatformFile {
     if (window_ != nullptr && offset >= windowStart_ && offset - windowStart_ < windowSize_) {
       return true;
     }
-    if (window_ != nullptr) ::munmap(window_, windowSize_ + kStoreSize);
+    if (window_ != nullptr) ::munmap(window_, static_cast<size_t>(windowSize_ + kStoreSize));
     windowStart_ = offset - offset % windowSize_;
     // The window reaches 16 bytes past its end, so that a name that starts
     // in it is stored whole.
-    void* p = ::mmap(nullptr, windowSize_ + kStoreSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
+    void* p = ::mmap(nullptr, static_cast<size_t>(windowSize_ + kStoreSize), PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
                      static_cast<off_t>(windowStart_));
     window_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
     if (window_ == nullptr) windowSize_ = 0;
