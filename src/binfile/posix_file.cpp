@@ -122,7 +122,8 @@ class PosixFile final : public PlatformFile {
  public:
   PosixFile(int fd, bool leased, Clock::duration breakTime, uint64_t windowSize)
       : fd_(fd), leased_(leased), windowSize_(windowSize) {
-    breakTime_ = std::min(breakTime, systemBreakTime());
+    // Only a lease has a break time: a listing, or a file without one, reads none.
+    breakTime_ = leased_ ? std::min(breakTime, systemBreakTime()) : breakTime;
     noticesAtOpen_ = leaseNotices.load();
   }
   ~PosixFile() override { if (fd_ >= 0) close(); }
